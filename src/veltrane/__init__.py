@@ -1,0 +1,1 @@
+"""veltrane: meshes from files into NumPy arrays, exactly and fast."""

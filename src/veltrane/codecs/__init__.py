@@ -1,0 +1,1 @@
+"""Readers and writers of mesh file formats."""

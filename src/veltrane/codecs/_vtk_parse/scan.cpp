@@ -1,0 +1,136 @@
+// Number scanning: shapes judged here, values made by a correctly rounded
+// conversion. No Python.h here; see scan.hpp.
+#include "scan.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace veltrane::scan {
+namespace {
+
+// Plain decimal: [+-] digits [. digits] [eE [+-] digits], with at least one
+// mantissa digit. These are the tokens std::from_chars reads exactly as
+// float() does; words and hex forms are left to the interpreter.
+bool is_plain_decimal(std::string_view s) noexcept {
+  std::size_t i = 0, n = s.size();
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < n && is_digit(s[i])) ++i, ++digits;
+  if (i < n && s[i] == '.') {
+    ++i;
+    while (i < n && is_digit(s[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < n && is_digit(s[i])) ++i, ++exp_digits;
+    if (exp_digits == 0) return false;
+  }
+  return i == n;
+}
+
+bool has_nonzero_digit_before_exponent(std::string_view s) noexcept {
+  for (char c : s) {
+    if (c == 'e' || c == 'E') break;
+    if (c >= '1' && c <= '9') return true;
+  }
+  return false;
+}
+
+Verdict parse_plain_double(std::string_view s, double& value) noexcept {
+  if (!is_plain_decimal(s)) return Verdict::Fallback;
+  const char* first = s.data();
+  const char* last = first + s.size();
+  if (*first == '+') ++first;  // from_chars takes '-' but not '+'
+  double v = 0.0;
+  auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
+  if (ec != std::errc() || ptr != last) return Verdict::Fallback;
+  // Some libraries flag results that underflow to zero as an error and some
+  // do not; the interpreter gives a signed zero either way, so let it.
+  if (v == 0.0 && has_nonzero_digit_before_exponent(s)) return Verdict::Fallback;
+  value = v;
+  return Verdict::Clean;
+}
+
+}  // namespace
+
+std::string_view strip(std::string_view text) noexcept {
+  std::size_t b = 0, e = text.size();
+  while (b < e && is_space(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && is_space(static_cast<unsigned char>(text[e - 1]))) --e;
+  return text.substr(b, e - b);
+}
+
+Verdict clean_float(std::string_view text, char* out, std::size_t& n) noexcept {
+  std::string_view s = strip(text);
+  std::size_t k = 0;
+  char prev = '\0';
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '_') {
+      // The interpreter's rule: an underscore sits between two digits.
+      bool next_digit = i + 1 < s.size() && is_digit(static_cast<unsigned char>(s[i + 1]));
+      if (!is_digit(static_cast<unsigned char>(prev)) || !next_digit) return Verdict::Fallback;
+    } else {
+      out[k++] = c;
+    }
+    prev = c;
+  }
+  out[k] = '\0';
+  n = k;
+  return Verdict::Clean;
+}
+
+Verdict parse_double(std::string_view text, double& value) noexcept {
+  std::string_view s = strip(text);
+  if (s.empty()) return Verdict::Fallback;
+  if (std::memchr(s.data(), '_', s.size()) == nullptr) return parse_plain_double(s, value);
+
+  char stack_buf[64];
+  char* buf = stack_buf;
+  if (s.size() >= sizeof stack_buf) {
+    buf = static_cast<char*>(std::malloc(s.size() + 1));
+    if (buf == nullptr) return Verdict::Fallback;
+  }
+  std::size_t n = 0;
+  Verdict v = clean_float(s, buf, n);
+  if (v == Verdict::Clean) v = parse_plain_double(std::string_view(buf, n), value);
+  if (buf != stack_buf) std::free(buf);
+  return v;
+}
+
+Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept {
+  std::string_view s = strip(text);
+  std::size_t i = 0, n = s.size();
+  bool negative = false;
+  if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (i == n) return Verdict::Fallback;
+  // Accumulate the magnitude as unsigned; -2**63 fits only when negative.
+  std::uint64_t mag = 0;
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
+  char prev = '\0';
+  for (; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '_') {
+      if (!is_digit(static_cast<unsigned char>(prev)) || i + 1 == n ||
+          !is_digit(static_cast<unsigned char>(s[i + 1])))
+        return Verdict::Fallback;
+    } else if (is_digit(c)) {
+      std::uint64_t d = c - '0';
+      if (mag > (kLimit - d) / 10) return Verdict::Fallback;
+      mag = mag * 10 + d;
+    } else {
+      return Verdict::Fallback;
+    }
+    prev = static_cast<char>(c);
+  }
+  if (!negative && mag == kLimit) return Verdict::Fallback;
+  value = negative ? static_cast<std::int64_t>(0 - mag) : static_cast<std::int64_t>(mag);
+  return Verdict::Clean;
+}
+
+}  // namespace veltrane::scan
