@@ -1,9 +1,10 @@
-// Item access, split() and float conversion of tokens. Text tokens are read
-// in place by the scanning core where it can judge them whole; everything
-// else goes to the interpreter's own conversion, so values and errors are
-// float()'s.
+// Item access, split() and float and int conversion of tokens. Text tokens
+// are read in place by the scanning core where it can judge them whole;
+// everything else goes to the interpreter's own conversion, so values and
+// errors are float()'s and int()'s.
 #include "convert.hpp"
 
+#include <cstdint>
 #include <string_view>
 
 #include "scan.hpp"
@@ -23,6 +24,13 @@ double text_to_double(PyObject* token, std::string_view text) {
   double v;
   if (scan::parse_double(text, v) == scan::Verdict::Clean) return v;
   return from_float_object(PyFloat_FromString(token));
+}
+
+Ref text_to_long(PyObject* token, std::string_view text) {
+  std::int64_t v;
+  if (scan::parse_int64(text, v) == scan::Verdict::Clean)
+    return Ref::steal(PyLong_FromLongLong(v));
+  return Ref::steal(PyNumber_Long(token));
 }
 
 }  // namespace
@@ -76,6 +84,18 @@ double to_double(PyObject* token) {
     return -1.0;
   }
   return from_float_object(value);
+}
+
+Ref to_long(PyObject* token) {
+  if (PyLong_CheckExact(token)) return Ref::borrow(token);
+  // Non-ASCII text may hold other decimal digits or Unicode spaces; the
+  // interpreter reads those.
+  if (PyUnicode_CheckExact(token) && PyUnicode_IS_ASCII(token))
+    return text_to_long(token, std::string_view(static_cast<const char*>(PyUnicode_DATA(token)),
+                                                PyUnicode_GET_LENGTH(token)));
+  if (PyBytes_CheckExact(token))
+    return text_to_long(token, std::string_view(PyBytes_AS_STRING(token), PyBytes_GET_SIZE(token)));
+  return Ref::steal(PyNumber_Long(token));
 }
 
 }  // namespace veltrane::vtk

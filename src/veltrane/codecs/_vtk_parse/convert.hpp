@@ -29,4 +29,8 @@ inline Py_ssize_t length_of(PyObject* obj) {
 // set.
 double to_double(PyObject* token);
 
+// int(token) as a new reference: an exact int is returned as it is, and
+// anything else gives what int() gives, value or exception.
+Ref to_long(PyObject* token);
+
 }  // namespace veltrane::vtk
