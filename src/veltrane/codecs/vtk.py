@@ -16,6 +16,7 @@ Every other block is read in Python.
 from __future__ import annotations
 
 import argparse
+import gzip
 import math
 import os
 import re
@@ -282,6 +283,7 @@ class _Reader:
         self.context = None      # None, 'POINT_DATA' or 'CELL_DATA'
         self.data_counts = {}    # 'POINT_DATA' -> (count, header line)
         self.cell_sources = {}   # section -> function(connectivity index) -> line
+        self.last_components = 0  # of the last data array, for METADATA
 
     def fail(self, index, reason, cls=VtkFormatError):
         raise cls(self.path, index + 1, reason)
@@ -445,8 +447,10 @@ class _Reader:
             else:
                 self.pos = start + n
                 self.paths.append(("POINTS", "fast"))
+                self.last_components = 3
                 return points
         flat = self.numbers(start, 3 * n, "f", "POINTS")
+        self.last_components = 3
         self.paths.append(("POINTS", "python"))
         return flat.reshape(n, 3)
 
@@ -652,6 +656,7 @@ class _Reader:
                           f"{what}: {values[k]!r} is outside 0 .. 1")
             target[name] = self.tuples(n, n_comp,
                                        np.floor(values * 255 + 0.5).astype(np.uint8))
+            self.last_components = n_comp
             return
         elif kw == "TEXTURE_COORDINATES":
             self.expect_tokens(index, toks, 4, 4, "TEXTURE_COORDINATES name dim type")
@@ -667,6 +672,7 @@ class _Reader:
         values = self.read_typed(index, start, n * n_comp, type_name,
                                  f"{where} {name!r}")
         target[name] = self.tuples(n, n_comp, values)
+        self.last_components = n_comp
 
     def read_field(self, index, toks, target):
         self.expect_tokens(index, toks, 3, 3, "FIELD name arrays")
@@ -705,14 +711,22 @@ class _Reader:
                 values = self.read_typed(a_index, a_index + 1, n_comp * n_tup,
                                          a_toks[3], f"FIELD array {name!r}")
             target[name] = self.tuples(n_tup, n_comp, values)
+            self.last_components = n_comp
 
     def skip_metadata(self, index):
-        # Component names and information keys; the block ends at a blank line.
+        """Skips a METADATA block: information keys, and the component names of
+        the array before it. A blank line ends the block, except among the
+        names: there an unnamed component is an empty line."""
         lines = self.lines
         pos = index + 1
-        while pos < len(lines) and lines[pos].split():
+        while pos < len(lines):
+            toks = lines[pos].split()
             pos += 1
-        self.pos = pos
+            if not toks:
+                break
+            if toks[0].upper() == "COMPONENT_NAMES" and self.last_components:
+                pos += self.last_components
+        self.pos = min(pos, len(lines))
 
     # checks that need the whole file ------------------------------------------
 
@@ -791,6 +805,8 @@ class _Reader:
 def read(path):
     """Reads a VTK legacy ASCII file (UNSTRUCTURED_GRID or POLYDATA) into a Mesh.
 
+    A gzip-compressed file is unpacked first.
+
     Raises VtkFormatError (a ValueError) naming the file and line for anything
     that cannot be read, VtkUnsupportedError (a VtkFormatError) for BINARY files
     and other datasets, and OSError when the file cannot be opened.
@@ -801,7 +817,10 @@ def read(path):
 def _read(path):
     name = os.fspath(path)
     with open(path, "rb") as f:
-        text = f.read().decode("utf-8", "surrogateescape")
+        data = f.read()
+    if data[:2] == b"\x1f\x8b":
+        data = gzip.decompress(data)
+    text = data.decode("utf-8", "surrogateescape")
     reader = _Reader(name, text)
     return reader.read(), reader.paths
 
