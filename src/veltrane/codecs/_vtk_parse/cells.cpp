@@ -84,10 +84,9 @@ PyObject* parse_ascii_cells_v42(PyObject* lines, Py_ssize_t start, Py_ssize_t n_
     // Asked again: the count's conversion may have run Python code.
     n_tokens = length_of(tokens.get());
     if (n_tokens < 0) return fail(Line::kCellsTokensAgain);
-    // Exactly the declared vertices. Tokens beyond them would be a second
-    // cell, or part of one, on this line: the block is then not one cell to
-    // a line, and reading on by lines would drop or misplace cells.
-    if (n_tokens - 1 != count) return fail_with(PyExc_ValueError, kNotListed, Line::kCellsShort);
+    // Surplus tokens are ignored; the reader compares the header's size
+    // field with the offsets to catch rows that pack several cells.
+    if (n_tokens <= count) return fail_with(PyExc_ValueError, kNotListed, Line::kCellsShort);
 
     for (Py_ssize_t k = 1; k <= count; ++k) {
       Ref token = item_at(tokens.get(), k, k < 3 ? g.c.small_ints[k] : nullptr);
