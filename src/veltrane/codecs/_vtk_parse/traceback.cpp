@@ -6,6 +6,8 @@
 
 #include <frameobject.h>
 
+#include <iterator>
+
 #include "state.hpp"
 
 namespace veltrane::vtk {
@@ -18,6 +20,15 @@ constexpr const char* kFuncNames[] = {
     "init veltrane.codecs._vtk_parse",
     "veltrane.codecs._vtk_parse.parse_ascii_coords",
     "veltrane.codecs._vtk_parse.parse_ascii_cells_v42",
+    "numpy.import_array",
+};
+
+// The file each function's entries name, indexed like kFuncNames.
+constexpr const char* kFuncFiles[] = {
+    kSourcePath,
+    kSourcePath,
+    kSourcePath,
+    VELTRANE_NUMPY_API_HEADER,
 };
 
 struct Entry {
@@ -34,7 +45,12 @@ struct CodeTable {
 
 constexpr Py_ssize_t kGrowBy = 64;
 
-long key_of(Func func, int line) { return static_cast<long>(line) * 4 + static_cast<int>(func); }
+constexpr long kFuncCount = static_cast<long>(std::size(kFuncNames));
+static_assert(std::size(kFuncFiles) == std::size(kFuncNames));
+
+long key_of(Func func, int line) {
+  return static_cast<long>(line) * kFuncCount + static_cast<int>(func);
+}
 
 // Index of the first entry whose key is not below `key`.
 Py_ssize_t lower_bound(long key) {
@@ -71,7 +87,7 @@ PyObject* code_for(Func func, int line) {
   Py_ssize_t at = lower_bound(key);
   if (at < table.size && table.entries[at].key == key) return Py_NewRef(table.entries[at].code);
   auto* code = reinterpret_cast<PyObject*>(
-      PyCode_NewEmpty(kSourcePath, kFuncNames[static_cast<int>(func)], line));
+      PyCode_NewEmpty(kFuncFiles[static_cast<int>(func)], kFuncNames[static_cast<int>(func)], line));
   if (code == nullptr) return nullptr;
   keep(at, key, code);
   return code;

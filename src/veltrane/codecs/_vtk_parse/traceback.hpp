@@ -7,8 +7,9 @@
 namespace veltrane::vtk {
 
 // Which function an entry names. Entries of different functions never share
-// a code object, even where they share a line.
-enum class Func : int { kInit, kCoords, kCells };
+// a code object, even where they share a line. kImportArray is NumPy's import
+// facility: its entries name NumPy's header and lines, not this module's.
+enum class Func : int { kInit, kCoords, kCells, kImportArray };
 
 // Source lines that users see in tracebacks. They describe the module's
 // logical source, not the layout of these C++ files.
