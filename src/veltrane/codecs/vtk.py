@@ -126,14 +126,19 @@ _TYPES = {
 }
 _TEXT_TYPES = {"string", "utf8_string", "variant"}
 
-# Names the writer uses for each integer dtype; those the VTK reader knows by a
-# classic name get it, the sized names only where none fits.
+# Names the writer uses for each integer dtype: the classic ones, which the
+# VTK reader takes in every version (it rejects vtktypeint32 and the other
+# sized names but for the two 64-bit ones). For 64 bits, 'long' in 4.2 files
+# and vtktypeint64 in 5.1 files, the names that meshio reads in each layout.
 _WRITE_TYPES = {
     np.dtype(np.bool_): "bit",
-    np.dtype(np.int8): "signed_char", np.dtype(np.uint8): "unsigned_char",
+    np.dtype(np.int8): "char", np.dtype(np.uint8): "unsigned_char",
     np.dtype(np.int16): "short", np.dtype(np.uint16): "unsigned_short",
     np.dtype(np.int32): "int", np.dtype(np.uint32): "unsigned_int",
-    np.dtype(np.int64): "vtktypeint64", np.dtype(np.uint64): "vtktypeuint64",
+}
+_WRITE_TYPES_64 = {
+    "4.2": {np.dtype(np.int64): "long", np.dtype(np.uint64): "unsigned_long"},
+    "5.1": {np.dtype(np.int64): "vtktypeint64", np.dtype(np.uint64): "vtktypeuint64"},
 }
 
 CELL_TYPE_NAMES = {
@@ -841,12 +846,13 @@ def _rows(words, width):
     return "".join(" ".join(words[i:i + width]) + "\n" for i in range(0, len(words), width))
 
 
-def _array_text(values):
+def _array_text(values, version):
     """(type name, words) for a data array."""
     values = np.asarray(values)
     if values.dtype.kind == "f":
         return "double", _float_text(values)
-    name = _WRITE_TYPES.get(values.dtype.newbyteorder("="))
+    dtype = values.dtype.newbyteorder("=")
+    name = _WRITE_TYPES.get(dtype) or _WRITE_TYPES_64[version].get(dtype)
     if name is None:
         raise ValueError(f"cannot write arrays of dtype {values.dtype}")
     if values.dtype.kind == "b":
@@ -935,7 +941,7 @@ def write(path, mesh, version="4.2"):
             n_comp = 1 if values.ndim == 1 else values.shape[1]
             if n_comp < 1:
                 raise ValueError(f"{kw} array {name!r} has no components")
-            type_name, words = _array_text(values)
+            type_name, words = _array_text(values, version)
             parts.append(f"{_encode_name(name)} {n_comp} {n} {type_name}\n")
             parts.append(_rows(words, n_comp))
     with open(path, "w", encoding="utf-8", newline="\n") as f:

@@ -447,9 +447,21 @@ def check_writer():
             back = ours.read(path)
             failures += compare(f"VTK reads our {label} {version}", back, theirs)
             if label == "grid":
-                mio = meshio_oracle(path)
-                failures += compare(f"meshio reads our {label} {version}", back, mio,
-                                    skip_cells=True)
+                # What meshio knows: no polyhedra, no escapes in names, and in its
+                # 5.1 reader only the sized integer names, which VTK's rejects but
+                # for the 64-bit ones.
+                keep = [j for j in range(len(cells)) if types[j] != 42]
+                known = {k: v for k, v in mesh.point_data.items()
+                         if k.isidentifier() and (version == "4.2" or v.dtype.kind == "f"
+                                                  or v.dtype.itemsize == 8)}
+                plain = ours.Mesh(points=mesh.points, point_data=known,
+                                  cells={"CELLS": CellBlock.from_cells(
+                                      [cells[j] for j in keep])},
+                                  cell_types=types[keep],
+                                  cell_data={"c": mesh.cell_data["c"][keep].astype(np.int64)})
+                ours.write(path, plain, version=version)
+                failures += compare(f"meshio reads our {label} {version}",
+                                    ours.read(path), meshio_oracle(path))
     print("writer check:", "all equal" if not failures else f"{failures} difference(s)")
     return failures
 
