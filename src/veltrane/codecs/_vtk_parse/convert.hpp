@@ -4,7 +4,10 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <string_view>
+
 #include "ref.hpp"
+#include "scan.hpp"
 
 namespace veltrane::vtk {
 
@@ -14,6 +17,24 @@ namespace veltrane::vtk {
 // them; exact tuples cannot change. Other objects go through item access
 // with an int. nullptr with an exception set on failure.
 Ref item_at(PyObject* seq, Py_ssize_t i, PyObject* index_obj = nullptr);
+
+// The characters of an exact str whose characters are all ASCII, or of an
+// exact bytes object, and the separators its split() uses; false for any
+// other object. Nothing is called and nothing is made.
+inline bool line_text(PyObject* line, std::string_view& text, scan::Separators& seps) {
+  if (PyUnicode_CheckExact(line) && PyUnicode_IS_ASCII(line)) {
+    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(line)),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(line)));
+    seps = scan::Separators::Str;
+    return true;
+  }
+  if (PyBytes_CheckExact(line)) {
+    text = std::string_view(PyBytes_AS_STRING(line), static_cast<std::size_t>(PyBytes_GET_SIZE(line)));
+    seps = scan::Separators::Bytes;
+    return true;
+  }
+  return false;
+}
 
 // line.split() with no arguments.
 Ref split_line(PyObject* line);

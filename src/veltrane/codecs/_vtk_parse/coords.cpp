@@ -145,6 +145,23 @@ int check_view(const Py_buffer& b, Py_ssize_t n_verts) {
   return 0;
 }
 
+// Scans lines[i] in place when it is an exact str of ASCII characters or
+// exact bytes holding three plain numbers; false leaves the line to the
+// general path. `lines` is an exact list or tuple.
+bool scan_line(PyObject* lines, Py_ssize_t i, double* out) {
+  PyObject* line;
+  if (PyList_CheckExact(lines)) {
+    if (i >= PyList_GET_SIZE(lines)) return false;
+    line = PyList_GET_ITEM(lines, i);
+  } else {
+    line = PyTuple_GET_ITEM(lines, i);
+  }
+  std::string_view text;
+  scan::Separators seps;
+  if (!line_text(line, text, seps)) return false;
+  return scan::parse_xyz(text, seps, out) == scan::Verdict::Clean;
+}
+
 }  // namespace
 
 PyObject* parse_ascii_coords(PyObject* lines, Py_ssize_t start, Py_ssize_t n_verts) {
@@ -164,8 +181,13 @@ PyObject* parse_ascii_coords(PyObject* lines, Py_ssize_t start, Py_ssize_t n_ver
 
   auto* row = static_cast<char*>(view.view().buf);
   Py_ssize_t row_stride = view.view().strides != nullptr ? view.view().strides[0] : 3 * sizeof(double);
+  // Exact str and bytes lines of an exact list or tuple are scanned in
+  // place; any line the scan cannot take whole goes the general way below,
+  // which decides its value or error.
+  const bool direct = PyList_CheckExact(lines) || PyTuple_CheckExact(lines);
   Ref tokens;
   for (Py_ssize_t i = 0; i < n_verts; ++i, row += row_stride) {
+    if (direct && scan_line(lines, start + i, reinterpret_cast<double*>(row))) continue;
     Ref line = item_at(lines, start + i);
     if (!line) return fail(Line::kCoordsFetch);
     Ref split = split_line(line.get());

@@ -10,29 +10,6 @@
 namespace veltrane::scan {
 namespace {
 
-// Plain decimal: [+-] digits [. digits] [eE [+-] digits], with at least one
-// mantissa digit. These are the tokens std::from_chars reads exactly as
-// float() does; words and hex forms are left to the interpreter.
-bool is_plain_decimal(std::string_view s) noexcept {
-  std::size_t i = 0, n = s.size();
-  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < n && is_digit(s[i])) ++i, ++digits;
-  if (i < n && s[i] == '.') {
-    ++i;
-    while (i < n && is_digit(s[i])) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-    std::size_t exp_digits = 0;
-    while (i < n && is_digit(s[i])) ++i, ++exp_digits;
-    if (exp_digits == 0) return false;
-  }
-  return i == n;
-}
-
 bool has_nonzero_digit_before_exponent(std::string_view s) noexcept {
   for (char c : s) {
     if (c == 'e' || c == 'E') break;
@@ -41,11 +18,20 @@ bool has_nonzero_digit_before_exponent(std::string_view s) noexcept {
   return false;
 }
 
+// float() of a token without whitespace or underscores, where it is a plain
+// decimal: [+-] digits [. digits] [eE [+-] digits]. std::from_chars reads
+// those exactly as float() does; it refuses a leading '+', and the check on
+// the first character keeps words (inf, nan) for the interpreter.
 Verdict parse_plain_double(std::string_view s, double& value) noexcept {
-  if (!is_plain_decimal(s)) return Verdict::Fallback;
   const char* first = s.data();
   const char* last = first + s.size();
-  if (*first == '+') ++first;  // from_chars takes '-' but not '+'
+  if (first == last) return Verdict::Fallback;
+  if (*first == '+') {
+    ++first;
+    if (first == last || *first == '-') return Verdict::Fallback;
+  }
+  const char* digits = first + (*first == '-');
+  if (digits == last || !(is_digit(*digits) || *digits == '.')) return Verdict::Fallback;
   double v = 0.0;
   auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
   if (ec != std::errc() || ptr != last) return Verdict::Fallback;
@@ -55,6 +41,19 @@ Verdict parse_plain_double(std::string_view s, double& value) noexcept {
   value = v;
   return Verdict::Clean;
 }
+
+// 1 for the characters that split() separates tokens at, per table.
+struct SeparatorTables {
+  bool str[256] = {};
+  bool bytes[256] = {};
+  constexpr SeparatorTables() {
+    for (int c = 0; c < 256; ++c) {
+      bytes[c] = is_space(static_cast<unsigned char>(c));
+      str[c] = bytes[c] || (c >= 0x1c && c <= 0x1f);
+    }
+  }
+};
+constexpr SeparatorTables kSeparators;
 
 }  // namespace
 
@@ -85,11 +84,8 @@ Verdict clean_float(std::string_view text, char* out, std::size_t& n) noexcept {
   return Verdict::Clean;
 }
 
-Verdict parse_double(std::string_view text, double& value) noexcept {
-  std::string_view s = strip(text);
-  if (s.empty()) return Verdict::Fallback;
+Verdict parse_double_token(std::string_view s, double& value) noexcept {
   if (std::memchr(s.data(), '_', s.size()) == nullptr) return parse_plain_double(s, value);
-
   char stack_buf[64];
   char* buf = stack_buf;
   if (s.size() >= sizeof stack_buf) {
@@ -103,8 +99,11 @@ Verdict parse_double(std::string_view text, double& value) noexcept {
   return v;
 }
 
-Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept {
-  std::string_view s = strip(text);
+Verdict parse_double(std::string_view text, double& value) noexcept {
+  return parse_double_token(strip(text), value);
+}
+
+Verdict parse_int64_token(std::string_view s, std::int64_t& value) noexcept {
   std::size_t i = 0, n = s.size();
   bool negative = false;
   if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
@@ -131,6 +130,35 @@ Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept {
   if (!negative && mag == kLimit) return Verdict::Fallback;
   value = negative ? static_cast<std::int64_t>(0 - mag) : static_cast<std::int64_t>(mag);
   return Verdict::Clean;
+}
+
+Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept {
+  return parse_int64_token(strip(text), value);
+}
+
+bool Tokenizer::next(std::string_view& token) noexcept {
+  const bool* sep = seps_ == Separators::Str ? kSeparators.str : kSeparators.bytes;
+  const char* p = p_;
+  while (p != end_ && sep[static_cast<unsigned char>(*p)]) ++p;
+  if (p == end_) {
+    p_ = p;
+    return false;
+  }
+  const char* b = p;
+  while (p != end_ && !sep[static_cast<unsigned char>(*p)]) ++p;
+  token = std::string_view(b, static_cast<std::size_t>(p - b));
+  p_ = p;
+  return true;
+}
+
+Verdict parse_xyz(std::string_view line, Separators seps, double out[3]) noexcept {
+  Tokenizer tokens(line, seps);
+  std::string_view token;
+  for (int j = 0; j < 3; ++j) {
+    if (!tokens.next(token) || parse_double_token(token, out[j]) != Verdict::Clean)
+      return Verdict::Fallback;
+  }
+  return tokens.next(token) ? Verdict::Fallback : Verdict::Clean;
 }
 
 }  // namespace veltrane::scan

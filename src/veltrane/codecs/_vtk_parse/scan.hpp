@@ -44,4 +44,50 @@ Verdict parse_double(std::string_view text, double& value) noexcept;
 // between them. Fallback for everything else.
 Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept;
 
+// Which characters separate tokens: str.split() also splits at the ASCII
+// information separators 0x1c to 0x1f, bytes.split() only at whitespace.
+enum class Separators { Str, Bytes };
+
+// Splits a line as split() with no arguments does, one token at a time.
+class Tokenizer {
+ public:
+  Tokenizer(std::string_view text, Separators seps) noexcept
+      : p_(text.data()), end_(text.data() + text.size()), seps_(seps) {}
+  // The next token, or false at the end of the line.
+  bool next(std::string_view& token) noexcept;
+
+ private:
+  const char* p_;
+  const char* end_;
+  Separators seps_;
+};
+
+// Like parse_double and parse_int64, for a token that holds no whitespace.
+Verdict parse_double_token(std::string_view token, double& value) noexcept;
+Verdict parse_int64_token(std::string_view token, std::int64_t& value) noexcept;
+
+// A POINTS line: exactly three tokens, each Clean, into out[0..2]. Fallback
+// leaves `out` in an unspecified state.
+Verdict parse_xyz(std::string_view line, Separators seps, double out[3]) noexcept;
+
+// A version 4.2 CELLS row: a count of zero or more, then at least that many
+// vertex indices, which go to `sink(index)` in order; tokens after them are
+// not read. Fallback when any token read is not Clean or the row is short;
+// `sink` may then have received some of the indices.
+template <class Sink>
+Verdict parse_cell_row(std::string_view line, Separators seps, std::int64_t& count,
+                       Sink&& sink) noexcept {
+  Tokenizer tokens(line, seps);
+  std::string_view token;
+  if (!tokens.next(token) || parse_int64_token(token, count) != Verdict::Clean || count < 0)
+    return Verdict::Fallback;
+  for (std::int64_t k = 0; k < count; ++k) {
+    std::int64_t index;
+    if (!tokens.next(token) || parse_int64_token(token, index) != Verdict::Clean)
+      return Verdict::Fallback;
+    sink(index);
+  }
+  return Verdict::Clean;
+}
+
 }  // namespace veltrane::scan
