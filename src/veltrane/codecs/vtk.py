@@ -219,9 +219,11 @@ def _read_numbers(lines, start, count, kind):
                                 f"{count} numbers")
         extend(lines[pos].split())
         pos += 1
-    if len(tokens) > count:
-        raise _NumbersError(pos - 1, f"{len(tokens) - count} more number(s) on this "
-                            f"line than the {count} that the header declares")
+    surplus = len(tokens) - count
+    if surplus:
+        # A word among the surplus may be the next section's keyword; the
+        # numbers are converted first so that it is reported as such.
+        del tokens[count:]
     convert = float if kind == "f" else int
     try:
         values = list(map(convert, tokens))
@@ -230,10 +232,19 @@ def _read_numbers(lines, start, count, kind):
             try:
                 convert(tok)
             except ValueError:
-                noun = "a number" if kind == "f" else "an integer"
-                raise _NumbersError(_line_of_token(lines, start, k),
-                                    f"expected {noun}, found {tok!r}") from None
+                pos = _line_of_token(lines, start, k)
+                if tok[:1].isalpha() and lines[pos].split()[0] == tok:
+                    # Most likely the next section's keyword: say so.
+                    message = (f"found {tok!r} after {k} of {count} numbers: the block "
+                               "holds fewer numbers than its header declares")
+                else:
+                    noun = "a number" if kind == "f" else "an integer"
+                    message = f"expected {noun}, found {tok!r}"
+                raise _NumbersError(pos, message) from None
         raise
+    if surplus:
+        raise _NumbersError(pos - 1, f"{surplus} more number(s) on this line than the "
+                            f"{count} that the header declares")
     try:
         return np.array(values, dtype=_KIND_DTYPES[kind]), pos
     except OverflowError:
@@ -283,12 +294,15 @@ class _Reader:
             self.lines = text.split("\r")
         else:
             self.lines = text.split("\n")
+        if len(self.lines) > 1 and not self.lines[-1]:
+            self.lines.pop()  # what follows the final line end is no line
         self.pos = 0
         self.paths = []          # (block, how it was read) for the summary
         self.context = None      # None, 'POINT_DATA' or 'CELL_DATA'
         self.data_counts = {}    # 'POINT_DATA' -> (count, header line)
         self.cell_sources = {}   # section -> function(connectivity index) -> line
         self.last_components = 0  # of the last data array, for METADATA
+        self.seen = {}            # section keyword -> line of its header
 
     def fail(self, index, reason, cls=VtkFormatError):
         raise cls(self.path, index + 1, reason)
@@ -374,7 +388,7 @@ class _Reader:
 
     def read_sections(self, mesh):
         geometry = _DATASETS[mesh.dataset]
-        seen = {}
+        seen = self.seen
         while (hdr := self.next_header()) is not None:
             index, toks = hdr
             kw = toks[0].upper()
@@ -736,7 +750,6 @@ class _Reader:
     # checks that need the whole file ------------------------------------------
 
     def finish(self, mesh):
-        last = len(self.lines) - 1
         if mesh.points is None:
             mesh.points = np.zeros((0, 3), np.float64)
         n_points = len(mesh.points)
@@ -746,7 +759,8 @@ class _Reader:
             n_cells = len(mesh.cells["CELLS"])
             if mesh.cell_types is None:
                 if n_cells:
-                    self.fail(last, f"the file has {n_cells} cells but no CELL_TYPES")
+                    self.fail(self.seen["CELLS"], f"CELLS lists {n_cells} cells, but the "
+                              "file has no CELL_TYPES section")
                 mesh.cell_types = np.zeros(0, np.uint8)
             elif len(mesh.cell_types) != n_cells:
                 self.fail(self.cell_types_line,
@@ -874,9 +888,9 @@ def write(path, mesh, version="4.2"):
     """Writes a Mesh as a VTK legacy ASCII file, in the '4.2' or the '5.1' layout.
 
     Floating-point data are written as double with the shortest text that reads
-    back to the same bits. NaN and infinities are written as Python spells them
-    ('nan', '-nan', 'inf', '-inf'): this reader takes them, the VTK library's
-    reader rejects them. Integer arrays keep their width; names with blanks or
+    back to the same bits (a NaN keeps its sign, not its payload). NaN and
+    infinities are written as Python spells them ('nan', '-nan', 'inf', '-inf'):
+    this reader takes them, the VTK library's reader rejects them. Integer arrays keep their width; names with blanks or
     other special characters are written with %XX escapes.
     """
     if version not in ("4.2", "5.1"):
