@@ -211,7 +211,18 @@ int bind_numpy() {
     module = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.globals, nullptr, nullptr, 0));
     if (!module) return -1;
   }
-  return PyDict_SetItem(g.globals, g.c.str_np, module.get());
+  if (PyDict_SetItem(g.globals, g.c.str_np, module.get()) < 0) return -1;
+  // A NumPy without these still imports; the parsers then only call it.
+  PyObject *array = nullptr, *int32 = nullptr;
+  if (PyObject_GetOptionalAttr(module.get(), g.c.str_array, &array) < 0 ||
+      PyObject_GetOptionalAttr(module.get(), g.c.str_int32, &int32) < 0) {
+    Py_XDECREF(array);
+    return -1;
+  }
+  Py_XSETREF(g.np_array, array);
+  Py_XSETREF(g.np_int32, int32);
+  Py_XSETREF(g.np_module, module.release());
+  return 0;
 }
 
 int add_function(const FunctionDef& def) {

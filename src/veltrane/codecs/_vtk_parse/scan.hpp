@@ -72,8 +72,8 @@ Verdict parse_xyz(std::string_view line, Separators seps, double out[3]) noexcep
 
 // A version 4.2 CELLS row: a count of zero or more, then at least that many
 // vertex indices, which go to `sink(index)` in order; tokens after them are
-// not read. Fallback when any token read is not Clean or the row is short;
-// `sink` may then have received some of the indices.
+// not read. Fallback when any token read is not Clean, the row is short or
+// `sink` returns false; `sink` may then have received some of the indices.
 template <class Sink>
 Verdict parse_cell_row(std::string_view line, Separators seps, std::int64_t& count,
                        Sink&& sink) noexcept {
@@ -85,7 +85,7 @@ Verdict parse_cell_row(std::string_view line, Separators seps, std::int64_t& cou
     std::int64_t index;
     if (!tokens.next(token) || parse_int64_token(token, index) != Verdict::Clean)
       return Verdict::Fallback;
-    sink(index);
+    if (!sink(index)) return Verdict::Fallback;
   }
   return Verdict::Clean;
 }

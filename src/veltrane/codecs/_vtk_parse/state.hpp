@@ -42,6 +42,11 @@ struct State {
   PyObject* code_cells = nullptr;
   PyTypeObject* function_type = nullptr;
   PyTypeObject* ndarray_type = nullptr;
+  // np, np.array and np.int32 as bound at import; while a call still finds
+  // these, it may build its int32 arrays itself.
+  PyObject* np_module = nullptr;
+  PyObject* np_array = nullptr;
+  PyObject* np_int32 = nullptr;
   void* numpy_api = nullptr;
 };
 
