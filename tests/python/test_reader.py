@@ -292,6 +292,9 @@ ERRORS = [
     ("CELLS 2 3\nOFFSETS vtktypeint64\n0 2\nCONNECTIVITY vtktypeint64\n0 0 0\n", 7,
      "the last offset is 2"),
     ("CELLS 2 1\nOFFSETS double\n0 1\n", 6, "expected an integer data type"),
+    ("CELLS 1000000000000 1\n0\n", 5, "1000000000000 cells cannot fit in 1 numbers"),
+    (TETRA.replace("4 0 1 2 3", "4 0 1 2 " + "9" * 5000), 11,
+     "expected an integer, found '9999"),
 ]
 
 

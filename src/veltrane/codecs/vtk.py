@@ -47,6 +47,9 @@ class VtkFormatError(ValueError):
         self.reason = reason
         super().__init__(f"{path}, line {lineno}: {reason}")
 
+    def __reduce__(self):
+        return type(self), (self.path, self.lineno, self.reason)
+
 
 class VtkUnsupportedError(VtkFormatError):
     """A well-formed legacy file of a kind this reader does not take (BINARY, other datasets)."""
@@ -210,50 +213,64 @@ def _read_numbers(lines, start, count, kind):
     on its last line mean the header undercounts them.
     """
     tokens = []
-    extend = tokens.extend
     pos = start
     n_lines = len(lines)
     while len(tokens) < count:
         if pos >= n_lines:
             raise _NumbersError(n_lines - 1, f"the file ends after {len(tokens)} of "
                                 f"{count} numbers")
-        extend(lines[pos].split())
-        pos += 1
+        # Split a run of lines at once, as many as the numbers still wanted
+        # fill if the lines hold as many as this one; then give back whole
+        # lines that it took beyond the block.
+        need = count - len(tokens)
+        per = len(lines[pos].split()) or 1
+        end = min(n_lines, pos + -(-need // per))
+        chunk = " ".join(lines[pos:end]).split()
+        while len(chunk) > need and end > pos + 1:
+            last = len(lines[end - 1].split())
+            if len(chunk) - last < need:
+                break
+            del chunk[len(chunk) - last:]
+            end -= 1
+        tokens += chunk
+        pos = end
     surplus = len(tokens) - count
     if surplus:
         # A word among the surplus may be the next section's keyword; the
         # numbers are converted first so that it is reported as such.
         del tokens[count:]
     convert = float if kind == "f" else int
+    dtype = _KIND_DTYPES[kind]
     try:
-        values = list(map(convert, tokens))
-    except ValueError:
+        values = np.fromiter(map(convert, tokens), dtype=dtype, count=len(tokens))
+    except (ValueError, OverflowError):
+        # Find the culprit again, slowly, to say where it is.
+        info = None if kind == "f" else np.iinfo(dtype)
         for k, tok in enumerate(tokens):
             try:
-                convert(tok)
+                v = convert(tok)
             except ValueError:
                 pos = _line_of_token(lines, start, k)
                 if tok[:1].isalpha() and lines[pos].split()[0] == tok:
                     # Most likely the next section's keyword: say so.
-                    message = (f"found {tok!r} after {k} of {count} numbers: the block "
-                               "holds fewer numbers than its header declares")
+                    message = (f"found {_show(tok)} after {k} of {count} numbers: the "
+                               "block holds fewer numbers than its header declares")
                 else:
                     noun = "a number" if kind == "f" else "an integer"
-                    message = f"expected {noun}, found {tok!r}"
+                    message = f"expected {noun}, found {_show(tok)}"
                 raise _NumbersError(pos, message) from None
+            if info is not None and not info.min <= v <= info.max:
+                raise _NumbersError(_line_of_token(lines, start, k),
+                                    f"{_show(tok)} is out of range") from None
         raise
     if surplus:
         raise _NumbersError(pos - 1, f"{surplus} more number(s) on this line than the "
                             f"{count} that the header declares")
-    try:
-        return np.array(values, dtype=_KIND_DTYPES[kind]), pos
-    except OverflowError:
-        info = np.iinfo(_KIND_DTYPES[kind])
-        for k, v in enumerate(values):
-            if not info.min <= v <= info.max:
-                raise _NumbersError(_line_of_token(lines, start, k),
-                                    f"{tokens[k]} is out of range") from None
-        raise
+    return values, pos
+
+
+def _show(token):
+    return repr(token if len(token) <= 40 else token[:37] + "...")
 
 
 def _line_of_token(lines, start, k):
@@ -503,6 +520,9 @@ class _Reader:
         hdr = self.next_header()
         if hdr is not None and hdr[1][0].upper() == "OFFSETS":
             return self.read_cells_v51(index, kw, n, size)
+        if n > size:
+            # Checked before anything is sized by n: each cell takes a number at least.
+            self.fail(index, f"{kw}: {n} cells cannot fit in {size} numbers")
         start = index + 1
         if _vtk_parse is not None:
             try:
