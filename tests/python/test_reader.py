@@ -130,8 +130,14 @@ def meshes():
         def arrays(rows):
             out = {}
             for name in draw(st.lists(names, max_size=3, unique=True)):
-                dt = np.dtype(draw(st.sampled_from(dtypes)))
                 k = draw(st.integers(1, 3))
+                if draw(st.booleans()) and draw(st.booleans()):
+                    text = st.text(st.characters(blacklist_categories=("Cs",)), max_size=4)
+                    a = np.array(draw(st.lists(text, min_size=rows * k, max_size=rows * k)),
+                                 dtype=np.str_)
+                    out[name] = a if k == 1 else a.reshape(rows, k)
+                    continue
+                dt = np.dtype(draw(st.sampled_from(dtypes)))
                 raw = draw(st.binary(min_size=rows * k * dt.itemsize,
                                      max_size=rows * k * dt.itemsize))
                 a = np.frombuffer(raw, dtype=dt if dt != bool else np.uint8).copy()
@@ -142,7 +148,8 @@ def meshes():
             return out
 
         return vtk.Mesh(points=points, cells=cells, cell_types=types,
-                        point_data=arrays(n), cell_data=arrays(n_cells), dataset=dataset,
+                        point_data=arrays(n), cell_data=arrays(n_cells),
+                        field_data=arrays(draw(st.integers(0, 3))), dataset=dataset,
                         title=draw(st.text(st.characters(codec="ascii",
                                                          blacklist_characters="\r\n"),
                                            max_size=20)))
@@ -165,11 +172,14 @@ class TestRoundTrip:
             assert bits(back.cells[kw].offsets) == bits(block.offsets)
         if mesh.cell_types is not None:
             assert bits(back.cell_types) == bits(mesh.cell_types)
-        for group in ("point_data", "cell_data"):
+        for group in ("point_data", "cell_data", "field_data"):
             want, got = getattr(mesh, group), getattr(back, group)
             assert list(got) == list(want)
             for name in want:
-                assert bits(got[name]) == bits(want[name])
+                if want[name].dtype.kind == "U":
+                    assert got[name].tolist() == want[name].tolist()
+                else:
+                    assert bits(got[name]) == bits(want[name])
 
     @pytest.mark.parametrize("version", ["4.2", "5.1"])
     def test_polyhedron_stream_and_names_survive(self, tmp_path, version):

@@ -293,11 +293,15 @@ def _decode_name(name):
     return raw.decode("utf-8", "surrogateescape")
 
 
+def _escape(text):
+    raw = text.encode("utf-8", "surrogateescape")
+    return "".join(chr(b) if 0x20 < b < 0x7F and b != 0x25 else f"%{b:02X}" for b in raw)
+
+
 def _encode_name(name):
     if not isinstance(name, str) or not name:
         raise ValueError(f"array names must be non-empty strings, not {name!r}")
-    raw = name.encode("utf-8")
-    return "".join(chr(b) if 0x20 < b < 0x7F and b != 0x25 else f"%{b:02X}" for b in raw)
+    return _escape(name)
 
 
 # -- reading ------------------------------------------------------------------
@@ -881,17 +885,41 @@ def _rows(words, width):
 
 
 def _array_text(values, version):
-    """(type name, words) for a data array."""
-    values = np.asarray(values)
+    """(type name, words, words to a line) for a data array."""
     if values.dtype.kind == "f":
-        return "double", _float_text(values)
+        return "double", _float_text(values), None
+    if values.dtype.kind in "UO":
+        # One string to a line, as the VTK writer puts them; an empty string
+        # is an empty line.
+        strings = values.ravel().tolist()
+        if not all(isinstance(v, str) for v in strings):
+            raise ValueError("object arrays must hold only str")
+        return "string", [_escape(v) for v in strings], 1
     dtype = values.dtype.newbyteorder("=")
     name = _WRITE_TYPES.get(dtype) or _WRITE_TYPES_64[version].get(dtype)
     if name is None:
         raise ValueError(f"cannot write arrays of dtype {values.dtype}")
     if values.dtype.kind == "b":
-        return name, ["1" if v else "0" for v in values.ravel().tolist()]
-    return name, list(map(str, values.ravel().tolist()))
+        return name, ["1" if v else "0" for v in values.ravel().tolist()], None
+    return name, list(map(str, values.ravel().tolist())), None
+
+
+def _field_text(label, arrays, n, version):
+    """A FIELD block; `n` is the tuple count every array must have, or None."""
+    parts = [f"FIELD FieldData {len(arrays)}\n"]
+    for name, values in arrays.items():
+        values = np.asarray(values)
+        if values.ndim not in (1, 2) or (n is not None and len(values) != n):
+            rows = "" if n is None else f"{n} rows and "
+            raise ValueError(f"{label} array {name!r} must have {rows}1 or 2 "
+                             f"dimensions, not shape {values.shape}")
+        n_comp = 1 if values.ndim == 1 else values.shape[1]
+        if n_comp < 1:
+            raise ValueError(f"{label} array {name!r} has no components")
+        type_name, words, width = _array_text(values, version)
+        parts.append(f"{_encode_name(name)} {n_comp} {len(values)} {type_name}\n")
+        parts.append(_rows(words, width or n_comp))
+    return "".join(parts)
 
 
 def _check_cells(kw, block):
@@ -910,8 +938,10 @@ def write(path, mesh, version="4.2"):
     Floating-point data are written as double with the shortest text that reads
     back to the same bits (a NaN keeps its sign, not its payload). NaN and
     infinities are written as Python spells them ('nan', '-nan', 'inf', '-inf'):
-    this reader takes them, the VTK library's reader rejects them. Integer arrays keep their width; names with blanks or
-    other special characters are written with %XX escapes.
+    this reader takes them, the VTK library's reader rejects them. Integer and
+    bool arrays keep their type, str arrays are written as strings, and names
+    and strings with blanks or other special characters get %XX escapes.
+    Point, cell and field data all go out as FIELD arrays.
     """
     if version not in ("4.2", "5.1"):
         raise ValueError(f"version must be '4.2' or '5.1', not {version!r}")
@@ -931,6 +961,8 @@ def write(path, mesh, version="4.2"):
         raise ValueError(f"{dataset} has no cell section {sorted(unknown)[0]!r}")
     n_points = len(points)
     parts = [f"# vtk DataFile Version {version}\n{title}\nASCII\nDATASET {dataset}\n"]
+    if mesh.field_data:
+        parts.append(_field_text("field_data", mesh.field_data, None, version))
     parts.append(f"POINTS {n_points} double\n")
     parts.append(_rows(_float_text(points), 3))
     n_cells = 0
@@ -964,20 +996,8 @@ def write(path, mesh, version="4.2"):
             parts.append(_rows(list(map(str, types.tolist())), 1))
     for kw, arrays, n in (("POINT_DATA", mesh.point_data, n_points),
                           ("CELL_DATA", mesh.cell_data, n_cells)):
-        if not arrays:
-            continue
-        parts.append(f"{kw} {n}\nFIELD FieldData {len(arrays)}\n")
-        for name, values in arrays.items():
-            values = np.asarray(values)
-            if values.ndim not in (1, 2) or len(values) != n:
-                raise ValueError(f"{kw} array {name!r} must have {n} rows and 1 or 2 "
-                                 f"dimensions, not shape {values.shape}")
-            n_comp = 1 if values.ndim == 1 else values.shape[1]
-            if n_comp < 1:
-                raise ValueError(f"{kw} array {name!r} has no components")
-            type_name, words = _array_text(values, version)
-            parts.append(f"{_encode_name(name)} {n_comp} {n} {type_name}\n")
-            parts.append(_rows(words, n_comp))
+        if arrays:
+            parts.append(f"{kw} {n}\n" + _field_text(kw, arrays, n, version))
     with open(path, "w", encoding="utf-8", newline="\n") as f:
         f.writelines(parts)
 

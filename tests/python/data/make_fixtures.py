@@ -429,7 +429,11 @@ def check_writer():
     grid = ours.Mesh(points=rng.standard_normal((n_points, 3)),
                      cells={"CELLS": CellBlock.from_cells(cells)}, cell_types=types,
                      point_data=point_data,
-                     cell_data={"c": np.arange(6, dtype=np.int32)}, title="our grid")
+                     cell_data={"c": np.arange(6, dtype=np.int32),
+                                "label": np.array(["a b", "", "µ%", "x", "y", "z"])},
+                     field_data={"TimeValue": np.array([0.5]),
+                                 "steps": np.array([1, 2, 3], dtype=np.int32)},
+                     title="our grid")
     poly_mesh = ours.Mesh(points=rng.standard_normal((n_points, 3)),
                           cells={"LINES": CellBlock.from_cells([[0, 1, 2]]),
                                  "POLYGONS": CellBlock.from_cells([[3, 4, 5, 6], [7, 8, 9]])},
@@ -475,17 +479,20 @@ def compare(label, mesh, oracle, skip_cells=False):
             ok = ours.shape == theirs.shape and np.array_equal(
                 ours.astype(theirs.dtype).view(np.uint8), theirs.view(np.uint8))
         else:
-            ok = ours.shape == theirs.shape and np.array_equal(ours, theirs)
+            ok = ours.shape == theirs.shape and np.array_equal(ours, theirs) and (
+                ours.dtype == theirs.dtype or theirs.dtype.kind == "U")
         if not ok:
             bad.append(f"{key}: ours {ours.dtype}{ours.shape} theirs "
                        f"{theirs.dtype}{theirs.shape}")
 
     same("points", mesh.points, oracle["points"])
+    if mesh.cell_types is not None:
+        same("cell_types", mesh.cell_types, oracle["cell_types"])
     if not skip_cells:
         for kw, block in mesh.cells.items():
             same(kw, block.connectivity, oracle[f"cells/{kw}/connectivity"])
             same(kw, block.offsets, oracle[f"cells/{kw}/offsets"])
-    for prefix in ("point_data", "cell_data"):
+    for prefix in ("point_data", "cell_data", "field_data"):
         for name, values in getattr(mesh, prefix).items():
             key = f"{prefix}/{name}"
             if key in oracle:
