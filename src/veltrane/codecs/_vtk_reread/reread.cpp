@@ -1,0 +1,266 @@
+// veltrane.codecs._vtk_reread: the reader's fast re-read of blocks that are
+// not one record to a line. It reads a run of numbers from a list of lines
+// whatever their layout, each value exactly what float() or int() gives for
+// its token. It answers None where it cannot take the run whole (a short
+// file, a bad or out-of-range token, numbers left over on the last line, a
+// line that is not plain text), and the reader's Python code then reads the
+// run again and says what is wrong with it.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#define PY_ARRAY_UNIQUE_SYMBOL veltrane_reread_ARRAY_API
+#include <numpy/arrayobject.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "convert.hpp"
+#include "ref.hpp"
+#include "scan.hpp"
+
+namespace veltrane::reread {
+namespace {
+
+using vtk::Ref;
+using scan::Verdict;
+
+enum class Kind { Float, Int, UInt };
+
+// The token as a Python object of its line's type, for the interpreter's
+// own conversion.
+Ref token_object(std::string_view token, scan::Separators seps) {
+  if (seps == scan::Separators::Str)
+    return Ref::steal(PyUnicode_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
+  return Ref::steal(PyBytes_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
+}
+
+// Writes the value of one token to out[k]; false when the token is no
+// number of this kind (the pending error, if any, cleared).
+bool convert(std::string_view token, scan::Separators seps, Kind kind, void* out, Py_ssize_t k) {
+  if (kind == Kind::Float) {
+    double v;
+    if (scan::parse_double_token(token, v) != Verdict::Clean) {
+      Ref obj = token_object(token, seps);
+      Ref f = obj ? Ref::steal(PyFloat_FromString(obj.get())) : Ref();
+      if (!f) return PyErr_Clear(), false;
+      v = PyFloat_AS_DOUBLE(f.get());
+    }
+    static_cast<double*>(out)[k] = v;
+    return true;
+  }
+  std::int64_t v;
+  if (scan::parse_int64_token(token, v) == Verdict::Clean) {
+    if (kind == Kind::UInt) {
+      if (v < 0) return false;
+      static_cast<std::uint64_t*>(out)[k] = static_cast<std::uint64_t>(v);
+    } else {
+      static_cast<std::int64_t*>(out)[k] = v;
+    }
+    return true;
+  }
+  Ref obj = token_object(token, seps);
+  Ref n = obj ? Ref::steal(PyNumber_Long(obj.get())) : Ref();
+  if (!n) return PyErr_Clear(), false;
+  if (kind == Kind::UInt) {
+    unsigned long long u = PyLong_AsUnsignedLongLong(n.get());
+    if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return PyErr_Clear(), false;
+    static_cast<std::uint64_t*>(out)[k] = u;
+  } else {
+    long long s = PyLong_AsLongLong(n.get());
+    if (s == -1 && PyErr_Occurred()) return PyErr_Clear(), false;
+    static_cast<std::int64_t*>(out)[k] = s;
+  }
+  return true;
+}
+
+int parse_kind(PyObject* obj, Kind& kind) {
+  if (PyUnicode_Check(obj) && PyUnicode_GET_LENGTH(obj) == 1) {
+    switch (PyUnicode_READ_CHAR(obj, 0)) {
+      case 'f': kind = Kind::Float; return 0;
+      case 'i': kind = Kind::Int; return 0;
+      case 'u': kind = Kind::UInt; return 0;
+    }
+  }
+  PyErr_SetString(PyExc_ValueError, "kind must be 'f', 'i' or 'u'");
+  return -1;
+}
+
+int type_of(Kind kind) {
+  return kind == Kind::Float ? NPY_FLOAT64 : kind == Kind::Int ? NPY_INT64 : NPY_UINT64;
+}
+
+// A run of `count` numbers needs 2 * count - 1 characters at least; a
+// header that promises more than the lines hold is answered before any
+// memory is sized by it.
+bool lines_can_hold(PyObject* lines, Py_ssize_t start, Py_ssize_t count) {
+  if (count == 0) return true;
+  Py_ssize_t need = count > PY_SSIZE_T_MAX / 2 ? PY_SSIZE_T_MAX : 2 * count - 1;
+  Py_ssize_t have = 0;
+  for (Py_ssize_t i = start; i < PyList_GET_SIZE(lines); ++i) {
+    std::string_view text;
+    scan::Separators seps;
+    if (!vtk::line_text(PyList_GET_ITEM(lines, i), text, seps)) return false;
+    have += static_cast<Py_ssize_t>(text.size()) + 1;
+    if (have >= need) return true;
+  }
+  return false;
+}
+
+PyObject* read_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 4) {
+    PyErr_SetString(PyExc_TypeError, "read_numbers(lines, start, count, kind)");
+    return nullptr;
+  }
+  PyObject* lines = args[0];
+  Py_ssize_t start = PyLong_AsSsize_t(args[1]);
+  if (start == -1 && PyErr_Occurred()) return nullptr;
+  Py_ssize_t count = PyLong_AsSsize_t(args[2]);
+  if (count == -1 && PyErr_Occurred()) return nullptr;
+  Kind kind;
+  if (parse_kind(args[3], kind) < 0) return nullptr;
+  if (!PyList_CheckExact(lines) || start < 0 || count < 0 || start > PyList_GET_SIZE(lines) ||
+      !lines_can_hold(lines, start, count))
+    Py_RETURN_NONE;
+
+  npy_intp dims[] = {count};
+  Ref array = Ref::steal(PyArray_SimpleNew(1, dims, type_of(kind)));
+  if (!array) return nullptr;
+  void* out = PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get()));
+
+  // The list holds only str and bytes (checked above), whose conversion runs
+  // no Python code, but a fallback conversion can still run a finaliser:
+  // the size is read afresh on every line.
+  Py_ssize_t k = 0, pos = start;
+  while (k < count) {
+    if (pos >= PyList_GET_SIZE(lines)) Py_RETURN_NONE;
+    Ref line = Ref::borrow(PyList_GET_ITEM(lines, pos));
+    std::string_view text;
+    scan::Separators seps;
+    if (!vtk::line_text(line.get(), text, seps)) Py_RETURN_NONE;
+    scan::Tokenizer tokens(text, seps);
+    std::string_view token;
+    while (k < count && tokens.next(token)) {
+      if (!convert(token, seps, kind, out, k)) Py_RETURN_NONE;
+      ++k;
+    }
+    // The run ends with its last line: more numbers there mean the header
+    // undercounts, which the reader reports.
+    if (k == count && tokens.next(token)) Py_RETURN_NONE;
+    ++pos;
+  }
+  return Py_BuildValue("(On)", array.get(), pos);
+}
+
+// The number of tokens that split() finds in lines[start:stop].
+PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_SetString(PyExc_TypeError, "count_tokens(lines, start, stop)");
+    return nullptr;
+  }
+  PyObject* lines = args[0];
+  Py_ssize_t start = PyLong_AsSsize_t(args[1]);
+  if (start == -1 && PyErr_Occurred()) return nullptr;
+  Py_ssize_t stop = PyLong_AsSsize_t(args[2]);
+  if (stop == -1 && PyErr_Occurred()) return nullptr;
+  if (!PyList_CheckExact(lines)) {
+    PyErr_SetString(PyExc_TypeError, "lines must be a list");
+    return nullptr;
+  }
+  Py_ssize_t total = 0;
+  for (Py_ssize_t i = start < 0 ? 0 : start; i < stop && i < PyList_GET_SIZE(lines); ++i) {
+    PyObject* line = PyList_GET_ITEM(lines, i);
+    std::string_view text;
+    scan::Separators seps;
+    if (vtk::line_text(line, text, seps)) {
+      scan::Tokenizer tokens(text, seps);
+      std::string_view token;
+      while (tokens.next(token)) ++total;
+      continue;
+    }
+    Ref held = Ref::borrow(line);
+    Ref split = Ref::steal(PyObject_CallMethod(held.get(), "split", nullptr));
+    if (!split) return nullptr;
+    Py_ssize_t n = PyObject_Size(split.get());
+    if (n < 0) return nullptr;
+    total += n;
+  }
+  return PyLong_FromSsize_t(total);
+}
+
+// `count` numbers from one text buffer (bytes), for measuring the scanning
+// core without any per-line Python work. ValueError if they are not there.
+PyObject* scan_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3 || !PyBytes_Check(args[0])) {
+    PyErr_SetString(PyExc_TypeError, "scan_buffer(data: bytes, count, kind)");
+    return nullptr;
+  }
+  Py_ssize_t count = PyLong_AsSsize_t(args[1]);
+  if (count == -1 && PyErr_Occurred()) return nullptr;
+  Kind kind;
+  if (parse_kind(args[2], kind) < 0) return nullptr;
+  std::string_view text(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+  if (count < 0 || static_cast<std::size_t>(count) > text.size()) {
+    PyErr_SetString(PyExc_ValueError, "the buffer does not hold that many numbers");
+    return nullptr;
+  }
+  npy_intp dims[] = {count};
+  Ref array = Ref::steal(PyArray_SimpleNew(1, dims, type_of(kind)));
+  if (!array) return nullptr;
+  void* out = PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get()));
+  scan::Tokenizer tokens(text, scan::Separators::Bytes);
+  std::string_view token;
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    if (!tokens.next(token) || !convert(token, scan::Separators::Bytes, kind, out, k)) {
+      PyErr_SetString(PyExc_ValueError, "the buffer does not hold that many numbers");
+      return nullptr;
+    }
+  }
+  return array.release();
+}
+
+PyMethodDef methods[] = {
+    {"read_numbers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_numbers)),
+     METH_FASTCALL,
+     "read_numbers(lines, start, count, kind)\n--\n\n"
+     "The `count` numbers from lines[start:] as an array (kind 'f': float64 by\n"
+     "float(), 'i': int64 or 'u': uint64 by int()) and the position of the line\n"
+     "after them, or None where the run cannot be taken whole."},
+    {"count_tokens", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_tokens)),
+     METH_FASTCALL,
+     "count_tokens(lines, start, stop)\n--\n\n"
+     "The number of tokens that split() finds in lines[start:stop]."},
+    {"scan_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(scan_buffer)),
+     METH_FASTCALL,
+     "scan_buffer(data, count, kind)\n--\n\n"
+     "The first `count` numbers of a bytes buffer, as read_numbers reads them."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec(PyObject*) {
+  // NumPy's own import of its C-API table.
+  import_array1(-1);
+  return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_vtk_reread",
+    "Fast re-read of VTK legacy ASCII blocks that are not one record to a line.",
+    0,
+    methods,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace veltrane::reread
+
+PyMODINIT_FUNC PyInit__vtk_reread() { return PyModuleDef_Init(&veltrane::reread::module_def); }
