@@ -161,6 +161,15 @@ class TestRoundTrip:
               suppress_health_check=[HealthCheck.function_scoped_fixture])
     @given(mesh=meshes(), version=st.sampled_from(["4.2", "5.1"]))
     def test_write_then_read_gives_the_same_bits(self, tmp_path, mesh, version):
+        self.check(tmp_path, mesh, version)
+
+    @pytest.mark.parametrize("version", ["4.2", "5.1"])
+    @pytest.mark.parametrize("name", FIXTURES)
+    def test_real_files_write_back(self, tmp_path, name, version):
+        self.check(tmp_path, vtk.read(DATA / f"{name}.vtk"), version)
+
+    @staticmethod
+    def check(tmp_path, mesh, version):
         path = tmp_path / "m.vtk"
         vtk.write(path, mesh, version=version)
         back = vtk.read(path)

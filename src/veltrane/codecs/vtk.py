@@ -185,6 +185,8 @@ _FIXED_ATTRIBUTES = {
     "GLOBAL_IDS": 1, "PEDIGREE_IDS": 1, "EDGE_FLAGS": 1, "RATIONAL_WEIGHTS": 1,
     "HIGHERORDERDEGREES": 3,
 }
+_ATTRIBUTES = {"SCALARS", "COLOR_SCALARS", "TEXTURE_COORDINATES", "LOOKUP_TABLE",
+               *_FIXED_ATTRIBUTES}
 
 _VERSION_LINE = re.compile(r"\s*#\s*vtk\s+datafile\s+version\s+(\S+)", re.IGNORECASE)
 _ESCAPE = re.compile(rb"%([0-9A-Fa-f]{2})")
@@ -349,7 +351,7 @@ class _Reader:
         try:
             n = int(tok)
         except ValueError:
-            self.fail(index, f"{what}: expected a count, found {tok!r}")
+            self.fail(index, f"{what}: expected a count, found {_show(tok)}")
         if n < 0:
             self.fail(index, f"{what}: the count {n} is negative")
         return n
@@ -442,8 +444,7 @@ class _Reader:
                 self.read_field(index, toks, target)
             elif kw == "METADATA":
                 self.skip_metadata(index)
-            elif self.context is not None and (kw in _FIXED_ATTRIBUTES or kw in (
-                    "SCALARS", "COLOR_SCALARS", "TEXTURE_COORDINATES", "LOOKUP_TABLE")):
+            elif self.context is not None and kw in _ATTRIBUTES:
                 self.read_attribute(index, toks, kw, self.data_target(mesh))
             else:
                 self.unknown(index, toks, kw, mesh)
@@ -460,8 +461,7 @@ class _Reader:
         if kw in ("CELLS", "CELL_TYPES", "VERTICES", "LINES", "POLYGONS",
                   "TRIANGLE_STRIPS"):
             self.fail(index, f"{kw} does not belong in {mesh.dataset}")
-        if self.context is None and (kw in _FIXED_ATTRIBUTES or kw in (
-                "SCALARS", "COLOR_SCALARS", "TEXTURE_COORDINATES", "LOOKUP_TABLE")):
+        if kw in _ATTRIBUTES:
             self.fail(index, f"{kw} before any POINT_DATA or CELL_DATA section")
         self.fail(index, f"unknown section {toks[0]!r}")
 
