@@ -320,7 +320,7 @@ class _Reader:
         if len(self.lines) > 1 and not self.lines[-1]:
             self.lines.pop()  # what follows the final line end is no line
         self.pos = 0
-        self.paths = []          # (block, how it was read) for the summary
+        self.paths = []          # (block, 'fast' or 'python', why) for the summary
         self.context = None      # None, 'POINT_DATA' or 'CELL_DATA'
         self.data_counts = {}    # 'POINT_DATA' -> (count, header line)
         self.cell_sources = {}   # section -> function(connectivity index) -> line
@@ -477,21 +477,24 @@ class _Reader:
         n = self.count(index, toks[1], "POINTS")
         self.check_numeric_type(index, toks[2], "POINTS")
         start = index + 1
+        why = "native parser not built"
         if _vtk_parse is not None:
             try:
                 points = _vtk_parse.parse_ascii_coords(self.lines, start, n)
-            except (ValueError, IndexError):
-                # Not one point to a line (or a short file, which the re-read
-                # below tells apart from a packed layout that ends early).
-                pass
+            except ValueError:
+                why = "not one point to a line"
+            except IndexError:
+                # A short file, or a packed layout that ends early: the
+                # re-read below tells them apart.
+                why = "fewer lines than points"
             else:
                 self.pos = start + n
-                self.paths.append(("POINTS", "fast"))
+                self.paths.append(("POINTS", "fast", ""))
                 self.last_components = 3
                 return points
         flat = self.numbers(start, 3 * n, "f", "POINTS")
         self.last_components = 3
-        self.paths.append(("POINTS", "python"))
+        self.paths.append(("POINTS", "python", why))
         return flat.reshape(n, 3)
 
     def check_numeric_type(self, index, name, what):
@@ -528,11 +531,16 @@ class _Reader:
             # Checked before anything is sized by n: each cell takes a number at least.
             self.fail(index, f"{kw}: {n} cells cannot fit in {size} numbers")
         start = index + 1
+        why = "native parser not built"
         if _vtk_parse is not None:
             try:
                 conn, offsets = _vtk_parse.parse_ascii_cells_v42(self.lines, start, n)
-            except (ValueError, IndexError, OverflowError):
-                pass
+            except ValueError:
+                why = "not one cell to a line"
+            except IndexError:
+                why = "fewer lines than cells"
+            except OverflowError:
+                why = "numbers beyond 32 bits"
             else:
                 # The native parser skips surplus numbers at the end of a row, so
                 # its answer stands only if the rows hold exactly `size` numbers.
@@ -540,12 +548,13 @@ class _Reader:
                 if n + int(offsets[-1]) == size and \
                         sum(map(len, map(str.split, block))) == size:
                     self.pos = start + n
-                    self.paths.append((kw, "fast"))
+                    self.paths.append((kw, "fast", ""))
                     self.cell_sources[kw] = lambda k, o=offsets: start + int(
                         np.searchsorted(o, k, side="right")) - 1
                     return CellBlock(conn.astype(np.int64), offsets.astype(np.int64))
+                why = "rows hold more numbers than their cells"
         values = self.numbers(start, size, "i", kw)
-        self.paths.append((kw, "python"))
+        self.paths.append((kw, "python", why))
         return self.split_rows(index, kw, start, n, size, values)
 
     def split_rows(self, index, kw, start, n, size, values):
@@ -599,7 +608,7 @@ class _Reader:
         self.check_int_type(conn_index, toks[1], "CONNECTIVITY")
         conn_start = conn_index + 1
         conn = self.numbers(conn_start, size, "i", f"{kw} CONNECTIVITY")
-        self.paths.append((kw, "python"))
+        self.paths.append((kw, "python", "5.1 layout"))
         if n_offsets == 0:
             if size:
                 self.fail(index, f"{kw}: {size} connectivity entries but no offsets")
@@ -1034,7 +1043,7 @@ def summary(mesh, paths=(), seconds=None, path=None):
         out.append("bounds:    " + "  ".join(
             f"{axis} [{a:.6g}, {b:.6g}]" for axis, a, b in zip("xyz", lo, hi)))
     out.append(f"cells:     {mesh.n_cells}")
-    if mesh.dataset == "UNSTRUCTURED_GRID":
+    if mesh.cell_types is not None:
         types, counts = np.unique(mesh.cell_types, return_counts=True)
         for t, c in zip(types.tolist(), counts.tolist()):
             out.append(f"  {CELL_TYPE_NAMES.get(t, f'type {t}'):<28} {c}")
@@ -1051,12 +1060,12 @@ def summary(mesh, paths=(), seconds=None, path=None):
                        f"{_range_text(a)}")
     if seconds is not None:
         out.append(f"read in {seconds:.3f} s")
-    if paths:
-        how = ", ".join(f"{blk} {'fast path' if h == 'fast' else 'Python'}"
-                        for blk, h in paths)
-        if _vtk_parse is None:
-            how += " (native parser not available)"
-        out.append(f"blocks:    {how}")
+    fast = [blk for blk, how, _ in paths if how == "fast"]
+    slow = [f"{blk} ({why})" for blk, how, why in paths if how != "fast"]
+    if fast:
+        out.append(f"fast path: {', '.join(fast)}")
+    if slow:
+        out.append(f"in Python: {', '.join(slow)}")
     return "\n".join(out)
 
 
