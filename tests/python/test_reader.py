@@ -226,6 +226,7 @@ class TestLayouts:
         TETRA.replace("4 0 1 2 3\n", "4 0 1\n2 3\n"),
         TETRA.replace("4 0 1 2 3\n", "4\n0\n1\n2\n3\n"),
         TETRA.replace("\n", "\r\n").replace("POINTS", "\n\npoints").replace("CELLS", "cElls"),
+        TETRA.replace("double", "DOUBLE").replace("CELL_TYPES 1\n10", "CELL_TYPES 1\n\n10"),
     ])
     def test_any_layout_of_the_numbers(self, tmp_path, body, path_kind):
         mesh = vtk.read(text_file(tmp_path, body))
@@ -343,6 +344,11 @@ class TestErrors:
             vtk.read(tmp_path / "h.vtk")
         assert err.value.lineno == line
         assert isinstance(err.value, ValueError)
+
+    def test_damaged_gzip(self, tmp_path):
+        (tmp_path / "g.vtk.gz").write_bytes(EXAMPLE.read_bytes()[:5000])
+        with pytest.raises(vtk.VtkFormatError, match="line 1: damaged gzip data"):
+            vtk.read(tmp_path / "g.vtk.gz")
 
     def test_no_cut_or_damage_escapes_as_another_error(self, tmp_path):
         source = (DATA / "vtk_ugrid_42.vtk").read_bytes()

@@ -22,6 +22,7 @@ import os
 import re
 import sys
 import time
+import zlib
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -871,8 +872,11 @@ def _read(path):
     with open(path, "rb") as f:
         data = f.read()
     if data[:2] == b"\x1f\x8b":
-        data = gzip.decompress(data)
-    text = data.decode("utf-8", "surrogateescape")
+        try:
+            data = gzip.decompress(data)
+        except (OSError, EOFError, zlib.error) as e:
+            raise VtkFormatError(name, 1, f"damaged gzip data: {e}") from None
+    text = data.decode("utf-8", "surrogateescape").removeprefix("\ufeff")
     reader = _Reader(name, text)
     return reader.read(), reader.paths
 
