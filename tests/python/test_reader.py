@@ -34,8 +34,8 @@ def same(ours, theirs):
         assert bits(ours) == bits(theirs)
 
 
-def text_file(tmp_path, body, dataset="UNSTRUCTURED_GRID", version="4.2", name="t.vtk"):
-    path = tmp_path / name
+def text_file(tmp_path, body, dataset="UNSTRUCTURED_GRID", version="4.2"):
+    path = tmp_path / "t.vtk"
     path.write_text(f"# vtk DataFile Version {version}\ntitle\nASCII\nDATASET {dataset}\n"
                     + body)
     return path
@@ -66,7 +66,8 @@ def path_kind(request, monkeypatch):
 class TestRealWriters:
     @pytest.mark.parametrize("name", FIXTURES)
     def test_reads_what_the_writers_reader_reads(self, name, path_kind):
-        oracle = np.load(DATA / f"{name}.npz")
+        with np.load(DATA / f"{name}.npz") as npz:
+            oracle = dict(npz)
         mesh = vtk.read(DATA / f"{name}.vtk")
         assert mesh.dataset == str(oracle["meta/dataset"])
         assert mesh.version == str(oracle["meta/version"])
