@@ -965,7 +965,7 @@ def write(path, mesh, version="4.2"):
     if "\n" in title or "\r" in title:
         raise ValueError("the title must be a single line")
     if len(title.encode("utf-8")) > 255:
-        raise ValueError("the title must fit in 255 bytes, the VTK reader's limit")
+        raise ValueError("the title must fit in 255 bytes: the VTK reader cuts longer ones")
     points = np.asarray(mesh.points, dtype=np.float64)
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {points.shape}")
