@@ -298,6 +298,8 @@ ERRORS = [
     (TETRA.replace("4 0 1 2 3", "4 0 1 2 3.0"), 11, "expected an integer, found '3.0'"),
     (TETRA.replace("CELL_TYPES 1\n10", "CELL_TYPES 1\n256"), 13, "outside 0 .. 255"),
     (TETRA.replace("10\n", "42\n"), 11, "face list of polyhedron cell 0"),
+    ("POINTS 0 float\nCELLS 3 0\nOFFSETS int\n0 0 0\nCONNECTIVITY int\nCELL_TYPES 2\n1 42\n",
+     6, "face list of polyhedron cell 1 does not fill its 0 numbers"),
     (TETRA.replace("CELL_TYPES 1\n10", "CELL_TYPES 2\n10 10"), 12, "CELL_TYPES lists 2"),
     (TETRA + "POINT_DATA 5\n", 14, "POINT_DATA 5 does not match the 4 points"),
     (TETRA + "CELL_DATA 1\nSCALARS s unsigned_char\n0\n1\n", 17, "more numbers than"),

@@ -53,7 +53,7 @@ class VtkFormatError(ValueError):
 
 
 class VtkUnsupportedError(VtkFormatError):
-    """A well-formed legacy file of a kind this reader does not take (BINARY, other datasets)."""
+    """A legacy file of a kind this reader does not take: BINARY, other datasets."""
 
 
 @dataclass(eq=False)
@@ -279,12 +279,13 @@ def _show(token):
 def _line_of_token(lines, start, k):
     """Position of the line that holds the k-th token counted from lines[start]."""
     pos = start
-    while True:
+    while pos < len(lines) - 1:
         n = len(lines[pos].split())
         if k < n:
             return pos
         k -= n
         pos += 1
+    return pos
 
 
 def _decode_name(name):
@@ -332,7 +333,7 @@ class _Reader:
         raise cls(self.path, index + 1, reason)
 
     def next_header(self):
-        """Skips blank lines; returns (position, tokens) of the next line, or None at the end."""
+        """Skips blank lines; returns (position, tokens) of the next line, or None."""
         lines = self.lines
         while self.pos < len(lines):
             toks = lines[self.pos].split()
@@ -809,8 +810,6 @@ class _Reader:
 
     def check_indices(self, mesh, kw, block, n_points):
         conn = block.connectivity
-        if not conn.size:
-            return
         heads = None
         if kw == "CELLS" and mesh.cell_types is not None:
             poly = np.flatnonzero(mesh.cell_types == _POLYHEDRON)
@@ -818,7 +817,7 @@ class _Reader:
                 # A polyhedron stores "faces, size, ids.., size, ids.."; only the
                 # ids are point indices.
                 heads = self.polyhedron_heads(kw, block, poly)
-        if heads is None and conn.min() >= 0 and conn.max() < n_points:
+        if not conn.size or heads is None and conn.min() >= 0 and conn.max() < n_points:
             return
         bad = (conn < 0) | (conn >= n_points)
         if heads is not None:
@@ -849,9 +848,10 @@ class _Reader:
                     p += conn[p] + 1
                 ok = ok and p == hi
             if not ok:
-                self.fail(self.cell_sources[kw](min(p, hi - 1) if hi > lo else lo),
-                          f"{kw}: the face list of polyhedron cell {j} does not fill "
-                          f"its {hi - lo} numbers")
+                # An empty cell has no number to point at: its section's header stands in.
+                at = self.cell_sources[kw](min(p, hi - 1)) if hi > lo else self.seen[kw]
+                self.fail(at, f"{kw}: the face list of polyhedron cell {j} does not "
+                          f"fill its {hi - lo} numbers")
         return np.array(heads, dtype=np.int64)
 
 
@@ -965,7 +965,7 @@ def write(path, mesh, version="4.2"):
     if "\n" in title or "\r" in title:
         raise ValueError("the title must be a single line")
     if len(title.encode("utf-8")) > 255:
-        raise ValueError("the title must fit in 255 bytes: the VTK reader cuts longer ones")
+        raise ValueError("the title must fit in 255 bytes: VTK's reader cuts longer ones")
     points = np.asarray(mesh.points, dtype=np.float64)
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {points.shape}")
