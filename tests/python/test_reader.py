@@ -93,7 +93,8 @@ class TestRealWriters:
             pytest.skip("the native parser is not built")
         _, paths = vtk._read(DATA / "vtk_polydata_42.vtk")
         # VTK puts three points on a line, but one cell.
-        assert paths == [("POINTS", "python", "not one point to a line")] + [
+        how = "python" if vtk._vtk_reread is None else "native"
+        assert paths == [("POINTS", how, "not one point to a line")] + [
             (kw, "fast", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")]
 
 

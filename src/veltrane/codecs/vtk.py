@@ -35,6 +35,12 @@ if not hasattr(_vtk_parse, "parse_ascii_coords"):
     # No built extension (a source tree's _vtk_parse/ holds only the C++
     # sources): every block is read in Python, and the summary says so.
     _vtk_parse = None
+try:
+    from veltrane.codecs import _vtk_reread
+except ImportError:
+    _vtk_reread = None
+if not hasattr(_vtk_reread, "read_numbers"):
+    _vtk_reread = None
 
 __all__ = ["CellBlock", "Mesh", "VtkFormatError", "VtkUnsupportedError", "read", "write"]
 
@@ -272,6 +278,13 @@ def _read_numbers(lines, start, count, kind):
     return values, pos
 
 
+def _count_tokens(lines, start, stop):
+    """The number of whitespace-separated tokens on lines[start:stop]."""
+    if _vtk_reread is not None:
+        return _vtk_reread.count_tokens(lines, start, stop)
+    return sum(len(line.split()) for line in lines[start:stop])
+
+
 def _show(token):
     return repr(token if len(token) <= 40 else token[:37] + "...")
 
@@ -322,7 +335,8 @@ class _Reader:
         if len(self.lines) > 1 and not self.lines[-1]:
             self.lines.pop()  # what follows the final line end is no line
         self.pos = 0
-        self.paths = []          # (block, 'fast' or 'python', why) for the summary
+        self.paths = []          # (block, 'fast', 'native' or 'python', why) for the summary
+        self.reread = "python"   # how the last run of numbers was read
         self.context = None      # None, 'POINT_DATA' or 'CELL_DATA'
         self.data_counts = {}    # 'POINT_DATA' -> (count, header line)
         self.cell_sources = {}   # section -> function(connectivity index) -> line
@@ -343,6 +357,15 @@ class _Reader:
         return None
 
     def numbers(self, start, count, kind, what):
+        if _vtk_reread is not None:
+            # The native re-read takes a run whole or not at all; a run it
+            # declines is read again in Python, which says what is wrong.
+            got = _vtk_reread.read_numbers(self.lines, start, count, kind)
+            if got is not None:
+                arr, self.pos = got
+                self.reread = "native"
+                return arr
+        self.reread = "python"
         try:
             arr, self.pos = _read_numbers(self.lines, start, count, kind)
         except _NumbersError as e:
@@ -496,7 +519,7 @@ class _Reader:
                 return points
         flat = self.numbers(start, 3 * n, "f", "POINTS")
         self.last_components = 3
-        self.paths.append(("POINTS", "python", why))
+        self.paths.append(("POINTS", self.reread, why))
         return flat.reshape(n, 3)
 
     def check_numeric_type(self, index, name, what):
@@ -546,9 +569,8 @@ class _Reader:
             else:
                 # The native parser skips surplus numbers at the end of a row, so
                 # its answer stands only if the rows hold exactly `size` numbers.
-                block = self.lines[start:start + n]
                 if n + int(offsets[-1]) == size and \
-                        sum(map(len, map(str.split, block))) == size:
+                        _count_tokens(self.lines, start, start + n) == size:
                     self.pos = start + n
                     self.paths.append((kw, "fast", ""))
                     self.cell_sources[kw] = lambda k, o=offsets: start + int(
@@ -556,7 +578,7 @@ class _Reader:
                     return CellBlock(conn.astype(np.int64), offsets.astype(np.int64))
                 why = "rows hold more numbers than their cells"
         values = self.numbers(start, size, "i", kw)
-        self.paths.append((kw, "python", why))
+        self.paths.append((kw, self.reread, why))
         return self.split_rows(index, kw, start, n, size, values)
 
     def split_rows(self, index, kw, start, n, size, values):
@@ -610,7 +632,7 @@ class _Reader:
         self.check_int_type(conn_index, toks[1], "CONNECTIVITY")
         conn_start = conn_index + 1
         conn = self.numbers(conn_start, size, "i", f"{kw} CONNECTIVITY")
-        self.paths.append((kw, "python", "5.1 layout"))
+        self.paths.append((kw, self.reread, "5.1 layout"))
         if n_offsets == 0:
             if size:
                 self.fail(index, f"{kw}: {size} connectivity entries but no offsets")
@@ -1065,11 +1087,12 @@ def summary(mesh, paths=(), seconds=None, path=None):
     if seconds is not None:
         out.append(f"read in {seconds:.3f} s")
     fast = [blk for blk, how, _ in paths if how == "fast"]
-    slow = [f"{blk} ({why})" for blk, how, why in paths if how != "fast"]
     if fast:
         out.append(f"fast path: {', '.join(fast)}")
-    if slow:
-        out.append(f"in Python: {', '.join(slow)}")
+    for how, label in (("native", "re-read natively"), ("python", "in Python")):
+        slow = [f"{blk} ({why})" for blk, h, why in paths if h == how]
+        if slow:
+            out.append(f"{label}: {', '.join(slow)}")
     return "\n".join(out)
 
 
