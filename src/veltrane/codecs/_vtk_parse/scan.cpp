@@ -18,42 +18,46 @@ bool has_nonzero_digit_before_exponent(std::string_view s) noexcept {
   return false;
 }
 
-// float() of a token without whitespace or underscores, where it is a plain
-// decimal: [+-] digits [. digits] [eE [+-] digits]. std::from_chars reads
-// those exactly as float() does; it refuses a leading '+', and the check on
-// the first character keeps words (inf, nan) for the interpreter.
-Verdict parse_plain_double(std::string_view s, double& value) noexcept {
-  const char* first = s.data();
-  const char* last = first + s.size();
-  if (first == last) return Verdict::Fallback;
-  if (*first == '+') {
-    ++first;
-    if (first == last || *first == '-') return Verdict::Fallback;
+}  // namespace
+
+Verdict parse_double_prefix(const char* first, const char* last, double& value,
+                            const char*& end) noexcept {
+  // std::from_chars reads a plain decimal exactly as float() does. It
+  // refuses a leading '+'; the check on the first character keeps words
+  // (inf, nan) for the interpreter.
+  const char* p = first;
+  if (p != last && *p == '+') {
+    ++p;
+    if (p != last && *p == '-') return Verdict::Fallback;
   }
-  const char* digits = first + (*first == '-');
-  if (digits == last || !(is_digit(*digits) || *digits == '.')) return Verdict::Fallback;
+  const char* digits = p + (p != last && *p == '-');
+  if (digits == last || !(is_digit(static_cast<unsigned char>(*digits)) || *digits == '.'))
+    return Verdict::Fallback;
   double v = 0.0;
-  auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::general);
-  if (ec != std::errc() || ptr != last) return Verdict::Fallback;
+  auto [ptr, ec] = std::from_chars(p, last, v, std::chars_format::general);
+  if (ec != std::errc()) return Verdict::Fallback;
   // Some libraries flag results that underflow to zero as an error and some
   // do not; the interpreter gives a signed zero either way, so let it.
-  if (v == 0.0 && has_nonzero_digit_before_exponent(s)) return Verdict::Fallback;
+  if (v == 0.0 && has_nonzero_digit_before_exponent(std::string_view(first, static_cast<std::size_t>(ptr - first))))
+    return Verdict::Fallback;
   value = v;
+  end = ptr;
   return Verdict::Clean;
 }
 
-// 1 for the characters that split() separates tokens at, per table.
-struct SeparatorTables {
-  bool str[256] = {};
-  bool bytes[256] = {};
-  constexpr SeparatorTables() {
-    for (int c = 0; c < 256; ++c) {
-      bytes[c] = is_space(static_cast<unsigned char>(c));
-      str[c] = bytes[c] || (c >= 0x1c && c <= 0x1f);
-    }
-  }
-};
-constexpr SeparatorTables kSeparators;
+namespace {
+
+// float() of a token without whitespace or underscores, where it is a plain
+// decimal: [+-] digits [. digits] [eE [+-] digits].
+Verdict parse_plain_double(std::string_view s, double& value) noexcept {
+  const char* end = nullptr;
+  double v;
+  if (s.empty() || parse_double_prefix(s.data(), s.data() + s.size(), v, end) != Verdict::Clean ||
+      end != s.data() + s.size())
+    return Verdict::Fallback;
+  value = v;
+  return Verdict::Clean;
+}
 
 }  // namespace
 
@@ -136,27 +140,11 @@ Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept {
   return parse_int64_token(strip(text), value);
 }
 
-bool Tokenizer::next(std::string_view& token) noexcept {
-  const bool* sep = seps_ == Separators::Str ? kSeparators.str : kSeparators.bytes;
-  const char* p = p_;
-  while (p != end_ && sep[static_cast<unsigned char>(*p)]) ++p;
-  if (p == end_) {
-    p_ = p;
-    return false;
-  }
-  const char* b = p;
-  while (p != end_ && !sep[static_cast<unsigned char>(*p)]) ++p;
-  token = std::string_view(b, static_cast<std::size_t>(p - b));
-  p_ = p;
-  return true;
-}
-
 Verdict parse_xyz(std::string_view line, Separators seps, double out[3]) noexcept {
   Tokenizer tokens(line, seps);
   std::string_view token;
   for (int j = 0; j < 3; ++j) {
-    if (!tokens.next(token) || parse_double_token(token, out[j]) != Verdict::Clean)
-      return Verdict::Fallback;
+    if (tokens.next_double(out[j], token) != 1) return Verdict::Fallback;
   }
   return tokens.next(token) ? Verdict::Fallback : Verdict::Clean;
 }

@@ -48,23 +48,94 @@ Verdict parse_int64(std::string_view text, std::int64_t& value) noexcept;
 // information separators 0x1c to 0x1f, bytes.split() only at whitespace.
 enum class Separators { Str, Bytes };
 
-// Splits a line as split() with no arguments does, one token at a time.
-class Tokenizer {
- public:
-  Tokenizer(std::string_view text, Separators seps) noexcept
-      : p_(text.data()), end_(text.data() + text.size()), seps_(seps) {}
-  // The next token, or false at the end of the line.
-  bool next(std::string_view& token) noexcept;
-
- private:
-  const char* p_;
-  const char* end_;
-  Separators seps_;
+namespace detail {
+// For each byte, whether split() separates tokens there.
+struct SeparatorTables {
+  bool str[256] = {};
+  bool bytes[256] = {};
+  constexpr SeparatorTables() {
+    for (int c = 0; c < 256; ++c) {
+      bytes[c] = is_space(static_cast<unsigned char>(c));
+      str[c] = bytes[c] || (c >= 0x1c && c <= 0x1f);
+    }
+  }
 };
+inline constexpr SeparatorTables kSeparators;
+}  // namespace detail
 
 // Like parse_double and parse_int64, for a token that holds no whitespace.
 Verdict parse_double_token(std::string_view token, double& value) noexcept;
 Verdict parse_int64_token(std::string_view token, std::int64_t& value) noexcept;
+
+// float() of the plain decimal at the start of [first, last): `end` gets
+// where it stops. Fallback for what is not a plain decimal there.
+Verdict parse_double_prefix(const char* first, const char* last, double& value,
+                            const char*& end) noexcept;
+
+// Splits a line as split() with no arguments does, one token at a time. The
+// number readers take the common token whole in one pass and hand anything
+// else to the token parsers above.
+class Tokenizer {
+ public:
+  Tokenizer(std::string_view text, Separators seps) noexcept
+      : p_(text.data()),
+        end_(text.data() + text.size()),
+        sep_(seps == Separators::Str ? detail::kSeparators.str : detail::kSeparators.bytes) {}
+
+  // The next token, or false at the end of the line.
+  bool next(std::string_view& token) noexcept {
+    if (!skip()) return false;
+    const char* b = p_;
+    while (p_ != end_ && !is_sep(*p_)) ++p_;
+    token = std::string_view(b, static_cast<std::size_t>(p_ - b));
+    return true;
+  }
+
+  // The next token as int(); 1 with `value`, 0 at the end of the line, -1
+  // when the token is no integer this scan takes, with `token` holding it.
+  int next_int64(std::int64_t& value, std::string_view& token) noexcept {
+    if (!skip()) return 0;
+    const char* p = p_;
+    bool negative = *p == '-';
+    if (negative || *p == '+') ++p;
+    const char* digits = p;
+    std::uint64_t m = 0;
+    while (p != end_ && is_digit(static_cast<unsigned char>(*p))) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    // Up to 18 digits cannot overflow; longer runs and other characters
+    // (underscores) take the careful parse.
+    if (p != digits && p - digits <= 18 && (p == end_ || is_sep(*p))) {
+      value = negative ? -static_cast<std::int64_t>(m) : static_cast<std::int64_t>(m);
+      p_ = p;
+      return 1;
+    }
+    next(token);
+    return parse_int64_token(token, value) == Verdict::Clean ? 1 : -1;
+  }
+
+  // The next token as float(); as next_int64.
+  int next_double(double& value, std::string_view& token) noexcept {
+    if (!skip()) return 0;
+    const char* end = nullptr;
+    if (parse_double_prefix(p_, end_, value, end) == Verdict::Clean && (end == end_ || is_sep(*end))) {
+      p_ = end;
+      return 1;
+    }
+    next(token);
+    return parse_double_token(token, value) == Verdict::Clean ? 1 : -1;
+  }
+
+ private:
+  bool is_sep(char c) const noexcept { return sep_[static_cast<unsigned char>(c)]; }
+  // Past the separators; false at the end of the line.
+  bool skip() noexcept {
+    while (p_ != end_ && is_sep(*p_)) ++p_;
+    return p_ != end_;
+  }
+
+  const char* p_;
+  const char* end_;
+  const bool* sep_;
+};
 
 // A POINTS line: exactly three tokens, each Clean, into out[0..2]. Fallback
 // leaves `out` in an unspecified state.
@@ -79,13 +150,10 @@ Verdict parse_cell_row(std::string_view line, Separators seps, std::int64_t& cou
                        Sink&& sink) noexcept {
   Tokenizer tokens(line, seps);
   std::string_view token;
-  if (!tokens.next(token) || parse_int64_token(token, count) != Verdict::Clean || count < 0)
-    return Verdict::Fallback;
+  if (tokens.next_int64(count, token) != 1 || count < 0) return Verdict::Fallback;
   for (std::int64_t k = 0; k < count; ++k) {
     std::int64_t index;
-    if (!tokens.next(token) || parse_int64_token(token, index) != Verdict::Clean)
-      return Verdict::Fallback;
-    if (!sink(index)) return Verdict::Fallback;
+    if (tokens.next_int64(index, token) != 1 || !sink(index)) return Verdict::Fallback;
   }
   return Verdict::Clean;
 }

@@ -34,32 +34,19 @@ Ref token_object(std::string_view token, scan::Separators seps) {
   return Ref::steal(PyBytes_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
 }
 
-// Writes the value of one token to out[k]; false when the token is no
-// number of this kind (the pending error, if any, cleared).
-bool convert(std::string_view token, scan::Separators seps, Kind kind, void* out, Py_ssize_t k) {
-  if (kind == Kind::Float) {
-    double v;
-    if (scan::parse_double_token(token, v) != Verdict::Clean) {
-      Ref obj = token_object(token, seps);
-      Ref f = obj ? Ref::steal(PyFloat_FromString(obj.get())) : Ref();
-      if (!f) return PyErr_Clear(), false;
-      v = PyFloat_AS_DOUBLE(f.get());
-    }
-    static_cast<double*>(out)[k] = v;
-    return true;
-  }
-  std::int64_t v;
-  if (scan::parse_int64_token(token, v) == Verdict::Clean) {
-    if (kind == Kind::UInt) {
-      if (v < 0) return false;
-      static_cast<std::uint64_t*>(out)[k] = static_cast<std::uint64_t>(v);
-    } else {
-      static_cast<std::int64_t*>(out)[k] = v;
-    }
-    return true;
-  }
+// The interpreter's value for a token the scan does not take: false when
+// the token is no number of this kind (the error cleared).
+bool convert_slowly(std::string_view token, scan::Separators seps, Kind kind, void* out,
+                    Py_ssize_t k) {
   Ref obj = token_object(token, seps);
-  Ref n = obj ? Ref::steal(PyNumber_Long(obj.get())) : Ref();
+  if (!obj) return PyErr_Clear(), false;
+  if (kind == Kind::Float) {
+    Ref f = Ref::steal(PyFloat_FromString(obj.get()));
+    if (!f) return PyErr_Clear(), false;
+    static_cast<double*>(out)[k] = PyFloat_AS_DOUBLE(f.get());
+    return true;
+  }
+  Ref n = Ref::steal(PyNumber_Long(obj.get()));
   if (!n) return PyErr_Clear(), false;
   if (kind == Kind::UInt) {
     unsigned long long u = PyLong_AsUnsignedLongLong(n.get());
@@ -71,6 +58,30 @@ bool convert(std::string_view token, scan::Separators seps, Kind kind, void* out
     static_cast<std::int64_t*>(out)[k] = s;
   }
   return true;
+}
+
+// Reads the next number of the line into out[k]: 1 when read, 0 at the end
+// of the line, -1 when the token is no number of this kind.
+int next_number(scan::Tokenizer& tokens, scan::Separators seps, Kind kind, void* out,
+                Py_ssize_t k) {
+  std::string_view token;
+  int got;
+  if (kind == Kind::Float) {
+    got = tokens.next_double(static_cast<double*>(out)[k], token);
+  } else {
+    std::int64_t v = 0;
+    got = tokens.next_int64(v, token);
+    if (got == 1) {
+      if (kind == Kind::UInt) {
+        if (v < 0) return -1;
+        static_cast<std::uint64_t*>(out)[k] = static_cast<std::uint64_t>(v);
+      } else {
+        static_cast<std::int64_t*>(out)[k] = v;
+      }
+    }
+  }
+  if (got >= 0) return got;
+  return convert_slowly(token, seps, kind, out, k) ? 1 : -1;
 }
 
 int parse_kind(PyObject* obj, Kind& kind) {
@@ -138,13 +149,15 @@ PyObject* read_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     scan::Separators seps;
     if (!vtk::line_text(line.get(), text, seps)) Py_RETURN_NONE;
     scan::Tokenizer tokens(text, seps);
-    std::string_view token;
-    while (k < count && tokens.next(token)) {
-      if (!convert(token, seps, kind, out, k)) Py_RETURN_NONE;
+    while (k < count) {
+      int got = next_number(tokens, seps, kind, out, k);
+      if (got < 0) Py_RETURN_NONE;
+      if (got == 0) break;
       ++k;
     }
     // The run ends with its last line: more numbers there mean the header
     // undercounts, which the reader reports.
+    std::string_view token;
     if (k == count && tokens.next(token)) Py_RETURN_NONE;
     ++pos;
   }
@@ -208,9 +221,8 @@ PyObject* scan_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!array) return nullptr;
   void* out = PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get()));
   scan::Tokenizer tokens(text, scan::Separators::Bytes);
-  std::string_view token;
   for (Py_ssize_t k = 0; k < count; ++k) {
-    if (!tokens.next(token) || !convert(token, scan::Separators::Bytes, kind, out, k)) {
+    if (next_number(tokens, scan::Separators::Bytes, kind, out, k) != 1) {
       PyErr_SetString(PyExc_ValueError, "the buffer does not hold that many numbers");
       return nullptr;
     }
