@@ -898,8 +898,12 @@ def _read(path):
             data = gzip.decompress(data)
         except (OSError, EOFError, zlib.error) as e:
             raise VtkFormatError(name, 1, f"damaged gzip data: {e}") from None
+    # The file's bytes, its text and its lines are each dropped as soon as
+    # the next stands, so that a read peaks at two of them, not three.
     text = data.decode("utf-8", "surrogateescape").removeprefix("\ufeff")
+    del data
     reader = _Reader(name, text)
+    del text
     return reader.read(), reader.paths
 
 

@@ -1,0 +1,326 @@
+"""Speed and memory of the native parsers and the reader, side by side.
+
+    tools/in-env python benchmarks/bench.py            # the module and core only
+    VELTRANE_ENV=bench tools/in-env python benchmarks/bench.py   # with pandas, meshio, VTK
+
+Everything runs in this one process (VTK's reader, packaged for another
+Python, in a subprocess that times itself), several rounds each, and the
+medians are printed with the ratios that the project's targets are stated
+in. Machines here are shared and noisy: compare ratios from one run, not
+absolute times across runs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import gzip
+import io
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+import tracemalloc
+from pathlib import Path
+
+import numpy as np
+
+from veltrane.codecs import _vtk_parse, _vtk_reread, vtk
+
+HERE = Path(__file__).resolve().parent
+EXAMPLE = HERE.parent / "examples" / "grid.vtk.gz"
+
+
+def optional(name):
+    try:
+        return __import__(name)
+    except ImportError:
+        return None
+
+
+pandas = optional("pandas")
+meshio = optional("meshio")
+
+
+def median_time(func, rounds):
+    times = []
+    for _ in range(rounds):
+        gc.collect()
+        t0 = time.perf_counter()
+        func()
+        times.append(time.perf_counter() - t0)
+    return statistics.median(times)
+
+
+class Table:
+    def __init__(self, title, unit_name, units):
+        self.title, self.unit_name, self.units = title, unit_name, units
+        self.rows = {}
+
+    def add(self, name, seconds):
+        self.rows[name] = seconds
+        print(f"  {name:<44} {seconds / self.units * 1e9:10.1f} ns/{self.unit_name}", flush=True)
+        return seconds
+
+    def ratio(self, what, slow, fast, target, better="faster"):
+        if slow not in self.rows or fast not in self.rows:
+            print(f"  {what:<44} {'n/a':>10}   (target {target})")
+            return
+        r = self.rows[slow] / self.rows[fast]
+        if better == "within":
+            r = 1 / r
+            ok = r <= target
+            print(f"  {what:<44} {r:9.2f}x   (target: within {target}x) {'ok' if ok else 'MISSED'}")
+        else:
+            ok = r >= target
+            print(f"  {what:<44} {r:9.2f}x   (target: >= {target}x) {'ok' if ok else 'MISSED'}")
+
+
+# -- data ---------------------------------------------------------------------
+
+def point_lines(n, seed=1):
+    rng = random.Random(seed)
+    # Shortest round-trip text, as writers that keep every double exact
+    # print coordinates.
+    return [f"{rng.uniform(-1e3, 1e3)!r} {rng.uniform(-1e3, 1e3)!r} "
+            f"{rng.uniform(-1e3, 1e3)!r}" for _ in range(n)]
+
+
+def cell_lines(n, mixed, seed=2):
+    rng = random.Random(seed)
+    out = []
+    for _ in range(n):
+        k = rng.randint(3, 8) if mixed else 4
+        out.append(" ".join([str(k)] + [str(rng.randrange(10**6)) for _ in range(k)]))
+    return out
+
+
+class S(str):
+    """Lines of this type take the module's general path."""
+
+
+# -- the plain ways --------------------------------------------------------
+
+def python_points(lines):
+    out = np.empty((len(lines), 3))
+    for i, line in enumerate(lines):
+        x, y, z = line.split()
+        out[i] = (float(x), float(y), float(z))
+    return out
+
+
+def python_cells(lines):
+    conn, offsets, total = [], [0], 0
+    for line in lines:
+        tokens = line.split()
+        count = int(tokens[0])
+        conn.extend(int(t) for t in tokens[1:count + 1])
+        total += count
+        offsets.append(total)
+    return np.array(conn, dtype=np.int32), np.array(offsets, dtype=np.int32)
+
+
+def pandas_read(lines):
+    return pandas.read_csv(io.StringIO("\n".join(lines)), sep=" ", header=None,
+                           engine="c").to_numpy()
+
+
+# -- sections -----------------------------------------------------------------
+
+def bench_points(sizes, rounds):
+    print("\nPOINTS, 3 numbers a line")
+    for n in sizes:
+        lines = point_lines(n)
+        t = Table("", "line", n)
+        t.add(f"parse_ascii_coords, {n:>8} lines",
+              median_time(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), max(3, rounds if n <= 10**6 else 3)))
+    n = 10**6 if 10**6 in sizes else sizes[-1]
+    lines = point_lines(n)
+    slow_n = min(n, 200_000)
+    t = Table("", "line", 1)
+    per = lambda s, k: s / k  # noqa: E731 - seconds per line
+    t.add("module", per(median_time(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), rounds), n))
+    sub = [S(x) for x in lines[:slow_n]]
+    t.add("module, general path (str subclass)",
+          per(median_time(lambda: _vtk_parse.parse_ascii_coords(sub, 0, slow_n), rounds), slow_n))
+    del sub
+    t.add("plain Python loop", per(median_time(lambda: python_points(lines[:slow_n]), 3), slow_n))
+    t.add("np.loadtxt", per(median_time(lambda: np.loadtxt(lines[:slow_n]), 3), slow_n))
+    if pandas:
+        t.add("pandas read_csv, C engine",
+              per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n))
+    data = "\n".join(lines).encode()
+    t.add("scanning core over one buffer",
+          per(median_time(lambda: _vtk_reread.scan_buffer(data, 3 * n, "f"), rounds), n))
+    print("  ratios")
+    t.ratio("vs plain Python loop", "plain Python loop", "module", 7)
+    t.ratio("vs np.loadtxt", "np.loadtxt", "module", 3.5)
+    t.ratio("vs the module's general path", "module, general path (str subclass)", "module", 4)
+    t.ratio("vs the core over one buffer", "scanning core over one buffer", "module", 1.25,
+            better="within")
+
+
+def bench_cells(n, rounds, mixed):
+    label = "mixed 3 to 8" if mixed else "'4 i j k l'"
+    print(f"\nCELLS, {label}, {n} lines")
+    lines = cell_lines(n, mixed)
+    slow_n = min(n, 200_000)
+    t = Table("", "line", 1)
+    per = lambda s, k: s / k  # noqa: E731
+    t.add("module", per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(lines, 0, n), rounds), n))
+    sub = [S(x) for x in lines[:slow_n]]
+    t.add("module, general path (str subclass)",
+          per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(sub, 0, slow_n), rounds), slow_n))
+    del sub
+    t.add("plain Python loop", per(median_time(lambda: python_cells(lines[:slow_n]), 3), slow_n))
+    if not mixed:
+        t.add("np.loadtxt", per(median_time(lambda: np.loadtxt(lines[:slow_n], dtype=np.int64), 3), slow_n))
+        if pandas:
+            t.add("pandas read_csv, C engine", per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n))
+    data = "\n".join(lines).encode()
+    total = sum(len(x.split()) for x in lines)
+    t.add("scanning core over one buffer",
+          per(median_time(lambda: _vtk_reread.scan_buffer(data, total, "i"), rounds), n))
+    print("  ratios")
+    t.ratio("vs plain Python loop", "plain Python loop", "module", 14)
+    if not mixed:
+        t.ratio("vs np.loadtxt", "np.loadtxt", "module", 2.5)
+    t.ratio("vs the core over one buffer", "scanning core over one buffer", "module", 1.3,
+            better="within")
+
+
+VTK_READ = textwrap.dedent("""
+    import sys, time
+    from vtkmodules.vtkIOLegacy import vtkUnstructuredGridReader
+    times = []
+    for _ in range(int(sys.argv[2])):
+        r = vtkUnstructuredGridReader()
+        r.SetFileName(sys.argv[1])
+        r.ReadAllScalarsOn(); r.ReadAllVectorsOn(); r.ReadAllFieldsOn()
+        t0 = time.perf_counter(); r.Update(); times.append(time.perf_counter() - t0)
+        assert r.GetOutput().GetNumberOfPoints() > 0
+    times.sort(); print(times[len(times) // 2])
+""")
+
+
+def vtk_library_read(path, rounds):
+    py = shutil.which("python3.14") or shutil.which("python3")
+    if py is None or py == sys.executable:
+        return None
+    probe = subprocess.run([py, "-c", "import vtkmodules.vtkIOLegacy"], capture_output=True)
+    if probe.returncode != 0:
+        return None
+    out = subprocess.run([py, "-c", VTK_READ, str(path), str(rounds)], capture_output=True,
+                         text=True, check=True)
+    return float(out.stdout.split()[-1])
+
+
+def bench_files(rounds, tmp):
+    print("\nvtk.read, whole files (seconds, median)")
+    vtk_written = tmp / "grid.vtk"
+    vtk_written.write_bytes(gzip.decompress(EXAMPLE.read_bytes()))
+    one_per_line = tmp / "grid_one_record_a_line.vtk"
+    vtk.write(one_per_line, vtk.read(vtk_written), version="4.2")
+    for label, path in (("VTK-written", vtk_written), ("one record a line", one_per_line)):
+        size = path.stat().st_size / 2**20
+        print(f"  {label} ({size:.1f} MiB)")
+        t = Table("", "file", 1e9)
+        ours = median_time(lambda: vtk.read(path), rounds)
+        print(f"    vtk.read                 {ours:8.3f} s")
+        others = {}
+        if meshio:
+            others["meshio"] = median_time(lambda: meshio.read(path), rounds)
+        lib = vtk_library_read(path, rounds)
+        if lib is not None:
+            others["VTK library reader"] = lib
+        target = {"VTK-written": {"VTK library reader": 2, "meshio": 2.5}}.get(
+            label, {"VTK library reader": 3, "meshio": 3})
+        for name, secs in others.items():
+            r = secs / ours
+            ok = "ok" if r >= target[name] else "MISSED"
+            print(f"    {name:<24} {secs:8.3f} s   vtk.read is {r:.2f}x faster "
+                  f"(target >= {target[name]}x) {ok}")
+        if not others:
+            print("    (meshio and the VTK library are not installed here)")
+        del t
+    return vtk_written
+
+
+MEMORY = textwrap.dedent("""
+    import sys, tracemalloc
+    import numpy as np
+    sys.path.insert(0, sys.argv[1])
+    from bench import point_lines, cell_lines
+    from veltrane.codecs import _vtk_parse, vtk
+    what = sys.argv[2]
+    if what == "file":
+        tracemalloc.start()
+        mesh = vtk.read(sys.argv[3])
+        cur, peak = tracemalloc.get_traced_memory()
+        result = mesh.points.nbytes + sum(b.connectivity.nbytes + b.offsets.nbytes
+                                          for b in mesh.cells.values())
+        result += sum(a.nbytes for d in (mesh.point_data, mesh.cell_data) for a in d.values())
+        if mesh.cell_types is not None:
+            result += mesh.cell_types.nbytes
+    else:
+        n = 10**6
+        lines = point_lines(n) if what == "points" else cell_lines(n, False)
+        tracemalloc.start()
+        base = tracemalloc.get_traced_memory()[0]
+        if what == "points":
+            out = _vtk_parse.parse_ascii_coords(lines, 0, n)
+            result = out.nbytes
+        else:
+            out = _vtk_parse.parse_ascii_cells_v42(lines, 0, n)
+            result = out[0].nbytes + out[1].nbytes
+        cur, peak = tracemalloc.get_traced_memory()
+        peak -= base
+    print(peak, result)
+""")
+
+
+def bench_memory(file_path):
+    print("\npeak memory (tracemalloc: Python and NumPy allocations)")
+    for what in ("points", "cells"):
+        out = subprocess.run([sys.executable, "-c", MEMORY, str(HERE), what], check=True,
+                             capture_output=True, text=True).stdout.split()
+        peak, result = int(out[0]), int(out[1])
+        extra = (peak - result) / 2**20
+        ok = "ok" if extra <= 1 else "MISSED"
+        print(f"  10^6-line {what} call: peak {peak / 2**20:7.1f} MiB, result {result / 2**20:7.1f}"
+              f" MiB, above the result {extra:6.2f} MiB (target <= 1 MiB) {ok}")
+    out = subprocess.run([sys.executable, "-c", MEMORY, str(HERE), "file", str(file_path)],
+                         check=True, capture_output=True, text=True).stdout.split()
+    peak, result = int(out[0]), int(out[1])
+    size = file_path.stat().st_size
+    limit = 4 * size + result
+    ok = "ok" if peak <= limit else "MISSED"
+    print(f"  vtk.read of {size / 2**20:.1f} MiB: peak {peak / 2**20:7.1f} MiB, "
+          f"{(peak - result) / size:.2f}x the file above the result (target < 4x) {ok}")
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--rounds", type=int, default=5)
+    p.add_argument("--quick", action="store_true", help="small sizes, for a smoke test")
+    args = p.parse_args(argv)
+    sizes = [10**3, 10**4] if args.quick else [10**4, 10**5, 10**6, 10**7]
+    n_cells = 10**4 if args.quick else 10**6
+    print(f"Python {sys.version.split()[0]}, NumPy {np.__version__}, "
+          f"pandas {getattr(pandas, '__version__', 'not installed')}, "
+          f"meshio {getattr(meshio, '__version__', 'not installed')}")
+    bench_points(sizes, args.rounds)
+    bench_cells(n_cells, args.rounds, mixed=False)
+    bench_cells(n_cells, args.rounds, mixed=True)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = bench_files(3 if args.quick else args.rounds, Path(tmp))
+        bench_memory(path)
+
+
+if __name__ == "__main__":
+    main()
