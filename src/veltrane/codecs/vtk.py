@@ -280,7 +280,11 @@ def _read_numbers(lines, start, count, kind):
 
 def _count_tokens(lines, start, stop):
     """The number of whitespace-separated tokens on lines[start:stop]."""
-    if _vtk_reread is not None:
+    if isinstance(lines, _Lines):
+        got = _vtk_reread.count_tokens_in(lines.text, lines.starts, start, stop)
+        if got is not None:
+            return got
+    elif _vtk_reread is not None:
         return _vtk_reread.count_tokens(lines, start, stop)
     return sum(len(line.split()) for line in lines[start:stop])
 
@@ -323,17 +327,61 @@ def _encode_name(name):
 
 # -- reading ------------------------------------------------------------------
 
+class _Lines:
+    """The file's lines as a read-only sequence, each made as a str only when
+    asked for: bulk numbers are read from the text itself, and only the
+    blocks the one-record-a-line parsers take become lists of lines."""
+
+    __slots__ = ("text", "sep", "starts", "n")
+
+    def __init__(self, text, sep):
+        self.text, self.sep = text, sep
+        self.starts = _vtk_reread.line_starts(text, sep)
+        self.n = len(self.starts) - 1
+        if self.n > 1 and self.starts[self.n - 1] == len(text):
+            self.n -= 1  # what follows the final line end is no line
+            self.starts = self.starts[: self.n + 1]
+
+    def __len__(self):
+        return self.n
+
+    def __getitem__(self, i):
+        if isinstance(i, slice):
+            return [self[j] for j in range(*i.indices(self.n))]
+        if i < 0:
+            i += self.n
+        if not 0 <= i < self.n:
+            raise IndexError("line index out of range")
+        return self.text[int(self.starts[i]):int(self.starts[i + 1]) - 1]
+
+    def block(self, start, stop):
+        """lines[start:stop] as a list, made in one split."""
+        stop = min(stop, self.n)
+        if stop <= start:
+            return []
+        return self.text[int(self.starts[start]):int(self.starts[stop]) - 1].split(self.sep)
+
+
+def _split_lines(text):
+    # Only LF (or a lone CR, for old files) ends a line: str.splitlines would
+    # also break at form feeds and other characters that are just blanks here.
+    sep = "\r" if "\n" not in text and "\r" in text else "\n"
+    if _vtk_reread is not None:
+        return _Lines(text, sep)
+    lines = text.split(sep)
+    if len(lines) > 1 and not lines[-1]:
+        lines.pop()  # what follows the final line end is no line
+    return lines
+
+
+def _block(lines, start, stop):
+    return lines.block(start, stop) if isinstance(lines, _Lines) else lines[start:stop]
+
+
 class _Reader:
     def __init__(self, path, text):
         self.path = path
-        # Only LF (or a lone CR, for old files) ends a line: str.splitlines would
-        # also break at form feeds and other characters that are just blanks here.
-        if "\n" not in text and "\r" in text:
-            self.lines = text.split("\r")
-        else:
-            self.lines = text.split("\n")
-        if len(self.lines) > 1 and not self.lines[-1]:
-            self.lines.pop()  # what follows the final line end is no line
+        self.lines = _split_lines(text)
         self.pos = 0
         self.paths = []          # (block, 'fast', 'native' or 'python', why) for the summary
         self.reread = "python"   # how the last run of numbers was read
@@ -360,7 +408,11 @@ class _Reader:
         if _vtk_reread is not None:
             # The native re-read takes a run whole or not at all; a run it
             # declines is read again in Python, which says what is wrong.
-            got = _vtk_reread.read_numbers(self.lines, start, count, kind)
+            lines = self.lines
+            if isinstance(lines, _Lines):
+                got = _vtk_reread.read_numbers_in(lines.text, lines.starts, start, count, kind)
+            else:
+                got = _vtk_reread.read_numbers(lines, start, count, kind)
             if got is not None:
                 arr, self.pos = got
                 self.reread = "native"
@@ -503,9 +555,15 @@ class _Reader:
         self.check_numeric_type(index, toks[2], "POINTS")
         start = index + 1
         why = "native parser not built"
-        if _vtk_parse is not None:
+        if _vtk_parse is not None and n and start < len(self.lines) and \
+                len(self.lines[start].split()) != 3:
+            # Several points to a line, as the VTK library writes them: the
+            # parser would refuse the first line, so the block goes straight
+            # to the re-read without being cut into lines.
+            why = "not one point to a line"
+        elif _vtk_parse is not None:
             try:
-                points = _vtk_parse.parse_ascii_coords(self.lines, start, n)
+                points = _vtk_parse.parse_ascii_coords(_block(self.lines, start, start + n), 0, n)
             except ValueError:
                 why = "not one point to a line"
             except IndexError:
@@ -559,7 +617,8 @@ class _Reader:
         why = "native parser not built"
         if _vtk_parse is not None:
             try:
-                conn, offsets = _vtk_parse.parse_ascii_cells_v42(self.lines, start, n)
+                conn, offsets = _vtk_parse.parse_ascii_cells_v42(
+                    _block(self.lines, start, start + n), 0, n)
             except ValueError:
                 why = "not one cell to a line"
             except IndexError:

@@ -12,6 +12,7 @@
 #include <numpy/arrayobject.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "convert.hpp"
@@ -100,54 +101,66 @@ int type_of(Kind kind) {
   return kind == Kind::Float ? NPY_FLOAT64 : kind == Kind::Int ? NPY_INT64 : NPY_UINT64;
 }
 
+// The lines of an exact list of str or bytes objects.
+struct ListLines {
+  PyObject* list;
+  Py_ssize_t size() const { return PyList_GET_SIZE(list); }
+  bool line(Py_ssize_t i, std::string_view& text, scan::Separators& seps) const {
+    return vtk::line_text(PyList_GET_ITEM(list, i), text, seps);
+  }
+};
+
+// The lines of one ASCII str, cut where `starts` says: line i runs from
+// starts[i] up to the separator before starts[i + 1].
+struct TextLines {
+  const char* data;
+  const std::int64_t* starts;
+  Py_ssize_t n;
+  Py_ssize_t size() const { return n; }
+  bool line(Py_ssize_t i, std::string_view& text, scan::Separators& seps) const {
+    text = std::string_view(data + starts[i], static_cast<std::size_t>(starts[i + 1] - 1 - starts[i]));
+    seps = scan::Separators::Str;
+    return true;
+  }
+};
+
 // A run of `count` numbers needs 2 * count - 1 characters at least; a
 // header that promises more than the lines hold is answered before any
 // memory is sized by it.
-bool lines_can_hold(PyObject* lines, Py_ssize_t start, Py_ssize_t count) {
+template <class Lines>
+bool lines_can_hold(const Lines& lines, Py_ssize_t start, Py_ssize_t count) {
   if (count == 0) return true;
   Py_ssize_t need = count > PY_SSIZE_T_MAX / 2 ? PY_SSIZE_T_MAX : 2 * count - 1;
   Py_ssize_t have = 0;
-  for (Py_ssize_t i = start; i < PyList_GET_SIZE(lines); ++i) {
+  for (Py_ssize_t i = start; i < lines.size(); ++i) {
     std::string_view text;
     scan::Separators seps;
-    if (!vtk::line_text(PyList_GET_ITEM(lines, i), text, seps)) return false;
+    if (!lines.line(i, text, seps)) return false;
     have += static_cast<Py_ssize_t>(text.size()) + 1;
     if (have >= need) return true;
   }
   return false;
 }
 
-PyObject* read_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 4) {
-    PyErr_SetString(PyExc_TypeError, "read_numbers(lines, start, count, kind)");
-    return nullptr;
-  }
-  PyObject* lines = args[0];
-  Py_ssize_t start = PyLong_AsSsize_t(args[1]);
-  if (start == -1 && PyErr_Occurred()) return nullptr;
-  Py_ssize_t count = PyLong_AsSsize_t(args[2]);
-  if (count == -1 && PyErr_Occurred()) return nullptr;
-  Kind kind;
-  if (parse_kind(args[3], kind) < 0) return nullptr;
-  if (!PyList_CheckExact(lines) || start < 0 || count < 0 || start > PyList_GET_SIZE(lines) ||
-      !lines_can_hold(lines, start, count))
+// The run of `count` numbers from line `start` on: (array, the line after
+// the run), or None where the run cannot be taken whole.
+template <class Lines>
+PyObject* read_run(const Lines& lines, Py_ssize_t start, Py_ssize_t count, Kind kind) {
+  if (start < 0 || count < 0 || start > lines.size() || !lines_can_hold(lines, start, count))
     Py_RETURN_NONE;
-
   npy_intp dims[] = {count};
   Ref array = Ref::steal(PyArray_SimpleNew(1, dims, type_of(kind)));
   if (!array) return nullptr;
   void* out = PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get()));
 
-  // The list holds only str and bytes (checked above), whose conversion runs
-  // no Python code, but a fallback conversion can still run a finaliser:
-  // the size is read afresh on every line.
+  // Conversions here run no Python code, so the lines cannot change under
+  // the loop; the size is read afresh on every line all the same.
   Py_ssize_t k = 0, pos = start;
   while (k < count) {
-    if (pos >= PyList_GET_SIZE(lines)) Py_RETURN_NONE;
-    Ref line = Ref::borrow(PyList_GET_ITEM(lines, pos));
+    if (pos >= lines.size()) Py_RETURN_NONE;
     std::string_view text;
     scan::Separators seps;
-    if (!vtk::line_text(line.get(), text, seps)) Py_RETURN_NONE;
+    if (!lines.line(pos, text, seps)) Py_RETURN_NONE;
     scan::Tokenizer tokens(text, seps);
     while (k < count) {
       int got = next_number(tokens, seps, kind, out, k);
@@ -164,6 +177,101 @@ PyObject* read_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return Py_BuildValue("(On)", array.get(), pos);
 }
 
+int parse_sizes(PyObject* const* args, Py_ssize_t& a, Py_ssize_t& b) {
+  a = PyLong_AsSsize_t(args[0]);
+  if (a == -1 && PyErr_Occurred()) return -1;
+  b = PyLong_AsSsize_t(args[1]);
+  if (b == -1 && PyErr_Occurred()) return -1;
+  return 0;
+}
+
+// `text` with `starts` as TextLines; false (no exception) when the text is
+// not ASCII or `starts` is not a C-contiguous int64 array that fits it.
+bool text_lines(PyObject* text, PyObject* starts, TextLines& out) {
+  if (!PyUnicode_CheckExact(text) || !PyUnicode_IS_ASCII(text) || !PyArray_CheckExact(starts))
+    return false;
+  auto* a = reinterpret_cast<PyArrayObject*>(starts);
+  if (PyArray_TYPE(a) != NPY_INT64 || PyArray_NDIM(a) != 1 || !PyArray_IS_C_CONTIGUOUS(a) ||
+      PyArray_DIM(a, 0) < 1)
+    return false;
+  out.data = static_cast<const char*>(PyUnicode_DATA(text));
+  out.starts = static_cast<const std::int64_t*>(PyArray_DATA(a));
+  out.n = PyArray_DIM(a, 0) - 1;
+  // Every line must lie inside the text, in order.
+  Py_ssize_t len = PyUnicode_GET_LENGTH(text);
+  for (Py_ssize_t i = 0; i < out.n; ++i) {
+    if (out.starts[i] < 0 || out.starts[i + 1] - 1 < out.starts[i] || out.starts[i + 1] - 1 > len)
+      return false;
+  }
+  return true;
+}
+
+PyObject* read_numbers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 4) {
+    PyErr_SetString(PyExc_TypeError, "read_numbers(lines, start, count, kind)");
+    return nullptr;
+  }
+  Py_ssize_t start, count;
+  Kind kind;
+  if (parse_sizes(args + 1, start, count) < 0 || parse_kind(args[3], kind) < 0) return nullptr;
+  if (!PyList_CheckExact(args[0])) Py_RETURN_NONE;
+  return read_run(ListLines{args[0]}, start, count, kind);
+}
+
+PyObject* read_numbers_in(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 5) {
+    PyErr_SetString(PyExc_TypeError, "read_numbers_in(text, starts, start, count, kind)");
+    return nullptr;
+  }
+  Py_ssize_t start, count;
+  Kind kind;
+  if (parse_sizes(args + 2, start, count) < 0 || parse_kind(args[4], kind) < 0) return nullptr;
+  TextLines lines;
+  if (!text_lines(args[0], args[1], lines)) Py_RETURN_NONE;
+  return read_run(lines, start, count, kind);
+}
+
+// Where each line of `text` starts, as int64, and one more entry a
+// separator past the end, so that line i runs from starts[i] up to
+// starts[i + 1] - 1.
+PyObject* line_starts(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2 || !PyUnicode_Check(args[0]) || !PyUnicode_Check(args[1]) ||
+      PyUnicode_GET_LENGTH(args[1]) != 1) {
+    PyErr_SetString(PyExc_TypeError, "line_starts(text: str, separator: str of length 1)");
+    return nullptr;
+  }
+  PyObject* text = args[0];
+  Py_UCS4 sep = PyUnicode_READ_CHAR(args[1], 0);
+  const int kind = PyUnicode_KIND(text);
+  const void* data = PyUnicode_DATA(text);
+  const Py_ssize_t len = PyUnicode_GET_LENGTH(text);
+  // Calls `at(i)` for each separator, in order; memchr for one-byte text.
+  auto each_separator = [&](auto&& at) {
+    if (kind == PyUnicode_1BYTE_KIND) {
+      if (sep > 0xff) return;
+      const auto* base = static_cast<const char*>(data);
+      const char* p = base;
+      const char* end = base + len;
+      while ((p = static_cast<const char*>(std::memchr(p, static_cast<int>(sep), end - p)))) at(p++ - base);
+      return;
+    }
+    for (Py_ssize_t i = 0; i < len; ++i) {
+      if (PyUnicode_READ(kind, data, i) == sep) at(i);
+    }
+  };
+  Py_ssize_t n = 1;
+  each_separator([&](Py_ssize_t) { ++n; });
+  npy_intp dims[] = {n + 1};
+  Ref array = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT64));
+  if (!array) return nullptr;
+  auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+  Py_ssize_t k = 0;
+  out[k++] = 0;
+  each_separator([&](Py_ssize_t i) { out[k++] = i + 1; });
+  out[k] = len + 1;
+  return array.release();
+}
+
 // The number of tokens that split() finds in lines[start:stop].
 PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (nargs != 3) {
@@ -171,10 +279,8 @@ PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   }
   PyObject* lines = args[0];
-  Py_ssize_t start = PyLong_AsSsize_t(args[1]);
-  if (start == -1 && PyErr_Occurred()) return nullptr;
-  Py_ssize_t stop = PyLong_AsSsize_t(args[2]);
-  if (stop == -1 && PyErr_Occurred()) return nullptr;
+  Py_ssize_t start, stop;
+  if (parse_sizes(args + 1, start, stop) < 0) return nullptr;
   if (!PyList_CheckExact(lines)) {
     PyErr_SetString(PyExc_TypeError, "lines must be a list");
     return nullptr;
@@ -196,6 +302,28 @@ PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     Py_ssize_t n = PyObject_Size(split.get());
     if (n < 0) return nullptr;
     total += n;
+  }
+  return PyLong_FromSsize_t(total);
+}
+
+// count_tokens over TextLines; None where the text is not plain ASCII.
+PyObject* count_tokens_in(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 4) {
+    PyErr_SetString(PyExc_TypeError, "count_tokens_in(text, starts, start, stop)");
+    return nullptr;
+  }
+  Py_ssize_t start, stop;
+  if (parse_sizes(args + 2, start, stop) < 0) return nullptr;
+  TextLines lines;
+  if (!text_lines(args[0], args[1], lines)) Py_RETURN_NONE;
+  Py_ssize_t total = 0;
+  for (Py_ssize_t i = start < 0 ? 0 : start; i < stop && i < lines.size(); ++i) {
+    std::string_view text;
+    scan::Separators seps;
+    lines.line(i, text, seps);
+    scan::Tokenizer tokens(text, seps);
+    std::string_view token;
+    while (tokens.next(token)) ++total;
   }
   return PyLong_FromSsize_t(total);
 }
@@ -237,6 +365,18 @@ PyMethodDef methods[] = {
      "The `count` numbers from lines[start:] as an array (kind 'f': float64 by\n"
      "float(), 'i': int64 or 'u': uint64 by int()) and the position of the line\n"
      "after them, or None where the run cannot be taken whole."},
+    {"read_numbers_in",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_numbers_in)), METH_FASTCALL,
+     "read_numbers_in(text, starts, start, count, kind)\n--\n\n"
+     "read_numbers over the lines of an ASCII str that line_starts cut."},
+    {"line_starts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(line_starts)),
+     METH_FASTCALL,
+     "line_starts(text, separator)\n--\n\n"
+     "Where each line of text starts, and one entry more, a separator past the end."},
+    {"count_tokens_in",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_tokens_in)), METH_FASTCALL,
+     "count_tokens_in(text, starts, start, stop)\n--\n\n"
+     "count_tokens over the lines of an ASCII str that line_starts cut, or None."},
     {"count_tokens", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(count_tokens)),
      METH_FASTCALL,
      "count_tokens(lines, start, stop)\n--\n\n"
