@@ -102,3 +102,48 @@ def test_scan_buffer_matches_float():
     with pytest.raises(ValueError):
         _vtk_reread.scan_buffer(text, 6, "f")
     np.testing.assert_array_equal(_vtk_reread.scan_buffer(b"4 1 2 3 4", 5, "i"), [4, 1, 2, 3, 4])
+
+
+@settings(max_examples=300, deadline=None)
+@given(blocks(), st.sampled_from("fiu"))
+def test_text_form_agrees_with_line_form(block, kind):
+    lines, start, count = block
+    # Text always holds a line, if an empty one.
+    lines = [line.replace("\r", " ") for line in lines] or [""]
+    text = "\n".join(lines)
+    starts = _vtk_reread.line_starts(text, "\n")
+    assert len(starts) == len(lines) + 1
+    want = _vtk_reread.read_numbers(lines, start, count, kind)
+    got = _vtk_reread.read_numbers_in(text, starts, start, count, kind)
+    if want is None:
+        assert got is None
+    else:
+        assert got[1] == want[1] and got[0].tobytes() == want[0].tobytes()
+    assert _vtk_reread.count_tokens_in(text, starts, start, start + count) == \
+        _vtk_reread.count_tokens(lines, start, start + count)
+
+
+def test_text_form_refuses_what_it_cannot_trust():
+    text = "1 2\n3"
+    starts = _vtk_reread.line_starts(text, "\n")
+    assert _vtk_reread.read_numbers_in("１ 2\n3", starts, 0, 3, "f") is None  # not ASCII
+    bad = starts.copy()
+    bad[1] = 99  # a line past the text
+    assert _vtk_reread.read_numbers_in(text, bad, 0, 3, "f") is None
+    assert _vtk_reread.read_numbers_in(text, starts.astype(np.int32), 0, 3, "f") is None
+
+
+@pytest.mark.parametrize("text", ["", "a", "a\n", "a\n\nb", "\n", "a\nb\n", "x\r\ny\r\n"])
+def test_lines_view_behaves_like_the_split_list(text):
+    want = text.split("\n")
+    if len(want) > 1 and not want[-1]:
+        want.pop()
+    lines = vtk._Lines(text, "\n")
+    assert len(lines) == len(want)
+    assert [lines[i] for i in range(len(want))] == want
+    assert lines[-1] == want[-1] and lines[1:] == want[1:]
+    for a in range(len(want) + 1):
+        for b in range(a, len(want) + 2):
+            assert lines.block(a, b) == want[a:b]
+    with pytest.raises(IndexError):
+        lines[len(want)]
