@@ -44,13 +44,6 @@ bool fits_int32(std::int64_t v) {
          v <= std::numeric_limits<std::int32_t>::max();
 }
 
-// np.<attr>, looked up afresh: users may rebind `np`.
-Ref numpy_attr(PyObject* attr) {
-  Ref np = Ref::steal(lookup_global(g.c.str_np));
-  if (!np) return Ref();
-  return Ref::steal(PyObject_GetAttr(np.get(), attr));
-}
-
 // np.array(values, dtype=np.int32).
 Ref to_int32_array(PyObject* values) {
   Ref array = numpy_attr(g.c.str_array);
@@ -214,16 +207,9 @@ int read_row(PyObject* lines, Py_ssize_t i, Output& out, Py_ssize_t& total) {
 // or tuple whose tokens are plain integers and whose indices fit int32.
 // False leaves the row, untouched, to read_row.
 bool scan_row(PyObject* lines, Py_ssize_t i, Output& out, Py_ssize_t& total) {
-  PyObject* line;
-  if (PyList_CheckExact(lines)) {
-    if (i >= PyList_GET_SIZE(lines)) return false;
-    line = PyList_GET_ITEM(lines, i);
-  } else {
-    line = PyTuple_GET_ITEM(lines, i);
-  }
   std::string_view text;
   scan::Separators seps;
-  if (!line_text(line, text, seps)) return false;
+  if (!scannable_line(lines, i, text, seps)) return false;
 
   Int32Array& conn = out.native_conn();
   const Py_ssize_t mark = conn.size();

@@ -53,6 +53,12 @@ Ref item_at(PyObject* seq, Py_ssize_t i, PyObject* index_obj) {
   return Ref::steal(PyObject_GetItem(seq, index_obj));
 }
 
+Ref numpy_attr(PyObject* attr) {
+  Ref np = Ref::steal(lookup_global(g.c.str_np));
+  if (!np) return Ref();
+  return Ref::steal(PyObject_GetAttr(np.get(), attr));
+}
+
 Ref split_line(PyObject* line) {
   if (PyUnicode_CheckExact(line)) return Ref::steal(PyUnicode_Split(line, nullptr, -1));
   return Ref::steal(PyObject_CallMethodNoArgs(line, g.c.str_split));

@@ -36,6 +36,26 @@ inline bool line_text(PyObject* line, std::string_view& text, scan::Separators& 
   return false;
 }
 
+// The text of lines[i] for the in-place scan: `lines` is an exact list or
+// tuple, and the line an exact ASCII str or exact bytes. False for any other
+// line, and for a position past the end of a list that Python code run
+// during the call has shortened.
+inline bool scannable_line(PyObject* lines, Py_ssize_t i, std::string_view& text,
+                           scan::Separators& seps) {
+  PyObject* line;
+  if (PyList_CheckExact(lines)) {
+    if (i >= PyList_GET_SIZE(lines)) return false;
+    line = PyList_GET_ITEM(lines, i);
+  } else {
+    line = PyTuple_GET_ITEM(lines, i);
+  }
+  return line_text(line, text, seps);
+}
+
+// np.<attr>, with `np` looked up afresh in the module's namespace: users
+// may rebind it.
+Ref numpy_attr(PyObject* attr);
+
 // line.split() with no arguments.
 Ref split_line(PyObject* line);
 

@@ -20,13 +20,6 @@ PyObject* fail_with(PyObject* type, const char* message, Line line) {
   return fail(line);
 }
 
-// np.<attr>, looked up afresh: users may rebind `np`.
-Ref numpy_attr(PyObject* attr) {
-  Ref np = Ref::steal(lookup_global(g.c.str_np));
-  if (!np) return Ref();
-  return Ref::steal(PyObject_GetAttr(np.get(), attr));
-}
-
 // np.empty((n_verts, 3), dtype=np.float64)
 Ref make_result(Py_ssize_t n_verts) {
   Ref empty = numpy_attr(g.c.str_empty);
@@ -149,16 +142,9 @@ int check_view(const Py_buffer& b, Py_ssize_t n_verts) {
 // exact bytes holding three plain numbers; false leaves the line to the
 // general path. `lines` is an exact list or tuple.
 bool scan_line(PyObject* lines, Py_ssize_t i, double* out) {
-  PyObject* line;
-  if (PyList_CheckExact(lines)) {
-    if (i >= PyList_GET_SIZE(lines)) return false;
-    line = PyList_GET_ITEM(lines, i);
-  } else {
-    line = PyTuple_GET_ITEM(lines, i);
-  }
   std::string_view text;
   scan::Separators seps;
-  if (!line_text(line, text, seps)) return false;
+  if (!scannable_line(lines, i, text, seps)) return false;
   return scan::parse_xyz(text, seps, out) == scan::Verdict::Clean;
 }
 
