@@ -405,7 +405,10 @@ class _Reader:
         return None
 
     def numbers(self, start, count, kind, what):
-        if _vtk_reread is not None:
+        # A count beyond 64 bits cannot be met by any file; the Python read
+        # below says where the file ends instead of the native binding
+        # raising OverflowError.
+        if _vtk_reread is not None and count <= sys.maxsize:
             # The native re-read takes a run whole or not at all; a run it
             # declines is read again in Python, which says what is wrong.
             lines = self.lines
@@ -555,7 +558,9 @@ class _Reader:
         self.check_numeric_type(index, toks[2], "POINTS")
         start = index + 1
         why = "native parser not built"
-        if _vtk_parse is not None and n and start < len(self.lines) and \
+        if _vtk_parse is not None and n > sys.maxsize:
+            why = "fewer lines than points"
+        elif _vtk_parse is not None and n and start < len(self.lines) and \
                 len(self.lines[start].split()) != 3:
             # Several points to a line, as the VTK library writes them: the
             # parser would refuse the first line, so the block goes straight
