@@ -185,6 +185,9 @@ cells = _vtk_parse.parse_ascii_cells_v42
 read_numbers = _vtk_reread.read_numbers
 count_tokens = _vtk_reread.count_tokens
 scan_buffer = _vtk_reread.scan_buffer
+read_numbers_in = _vtk_reread.read_numbers_in
+line_starts = _vtk_reread.line_starts
+count_tokens_in = _vtk_reread.count_tokens_in
 
 XYZ = ["1 2 3", "4.5\t-6e2 7", "1_000 .5 -0", "nan -inf 1e999"]
 XYZ_GENERAL = ["1\u20032 3", b"1 2 3", Line(["1", 2, 3.5]), Line([Num(1.0), b"2", bytearray(b"3")]),
@@ -320,6 +323,15 @@ def cases():
     add("count-tokens", count_tokens, (["1 2", b"3 4", Line(["5", "6"]), "\x1c7"], 0, 9))
     add("count-tokens-not-list", count_tokens, (("1",), 0, 1), TypeError)
     add("count-tokens-no-split", count_tokens, ([None], 0, 1), AttributeError)
+    text = "1 2\n3 4 5\n\n6 x"
+    starts = line_starts(text, "\n")
+    add("line-starts", line_starts, (text, "\n"), arrays=1)
+    add("line-starts-wide", line_starts, ("1\u3000\n2", "\n"), arrays=1)
+    add("line-starts-args", line_starts, (text, "ab"), TypeError)
+    add("reread-in", read_numbers_in, (text, starts, 0, 5, "f"), arrays=1)
+    add("reread-in-bad", read_numbers_in, (text, starts, 0, 7, "f"), arrays=1)
+    add("reread-in-not-ascii", read_numbers_in, ("1\u3000", starts[:2], 0, 1, "f"))
+    add("count-tokens-in", count_tokens_in, (text, starts, 0, 4))
     add("count-tokens-len", count_tokens, ([Line(NoLen())], 0, 1), TypeError)
     add("count-tokens-nargs", count_tokens, ([], 0), TypeError)
     add("scan-buffer", scan_buffer, (b"1 2.5 3_0", 3, "f"), arrays=1)
