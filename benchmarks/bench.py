@@ -16,7 +16,6 @@ import argparse
 import gc
 import gzip
 import io
-import os
 import random
 import shutil
 import statistics
@@ -25,7 +24,6 @@ import sys
 import tempfile
 import textwrap
 import time
-import tracemalloc
 from pathlib import Path
 
 import numpy as np
@@ -83,12 +81,15 @@ class Table:
 
 # -- data ---------------------------------------------------------------------
 
+
 def point_lines(n, seed=1):
     rng = random.Random(seed)
     # Shortest round-trip text, as writers that keep every double exact
     # print coordinates.
-    return [f"{rng.uniform(-1e3, 1e3)!r} {rng.uniform(-1e3, 1e3)!r} "
-            f"{rng.uniform(-1e3, 1e3)!r}" for _ in range(n)]
+    return [
+        f"{rng.uniform(-1e3, 1e3)!r} {rng.uniform(-1e3, 1e3)!r} {rng.uniform(-1e3, 1e3)!r}"
+        for _ in range(n)
+    ]
 
 
 def cell_lines(n, mixed, seed=2):
@@ -106,6 +107,7 @@ class S(str):
 
 # -- the plain ways --------------------------------------------------------
 
+
 def python_points(lines):
     out = np.empty((len(lines), 3))
     for i, line in enumerate(lines):
@@ -119,50 +121,68 @@ def python_cells(lines):
     for line in lines:
         tokens = line.split()
         count = int(tokens[0])
-        conn.extend(int(t) for t in tokens[1:count + 1])
+        conn.extend(int(t) for t in tokens[1 : count + 1])
         total += count
         offsets.append(total)
     return np.array(conn, dtype=np.int32), np.array(offsets, dtype=np.int32)
 
 
 def pandas_read(lines):
-    return pandas.read_csv(io.StringIO("\n".join(lines)), sep=" ", header=None,
-                           engine="c").to_numpy()
+    return pandas.read_csv(
+        io.StringIO("\n".join(lines)), sep=" ", header=None, engine="c"
+    ).to_numpy()
 
 
 # -- sections -----------------------------------------------------------------
+
 
 def bench_points(sizes, rounds):
     print("\nPOINTS, 3 numbers a line")
     for n in sizes:
         lines = point_lines(n)
         t = Table("", "line", n)
-        t.add(f"parse_ascii_coords, {n:>8} lines",
-              median_time(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), max(3, rounds if n <= 10**6 else 3)))
+        t.add(
+            f"parse_ascii_coords, {n:>8} lines",
+            median_time(
+                lambda lines=lines, n=n: _vtk_parse.parse_ascii_coords(lines, 0, n),
+                max(3, rounds if n <= 10**6 else 3),
+            ),
+        )
     n = 10**6 if 10**6 in sizes else sizes[-1]
     lines = point_lines(n)
     slow_n = min(n, 200_000)
     t = Table("", "line", 1)
-    per = lambda s, k: s / k  # noqa: E731 - seconds per line
+    per = lambda s, k: s / k
     t.add("module", per(median_time(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), rounds), n))
     sub = [S(x) for x in lines[:slow_n]]
-    t.add("module, general path (str subclass)",
-          per(median_time(lambda: _vtk_parse.parse_ascii_coords(sub, 0, slow_n), rounds), slow_n))
-    del sub
+    t.add(
+        "module, general path (str subclass)",
+        per(median_time(lambda: _vtk_parse.parse_ascii_coords(sub, 0, slow_n), rounds), slow_n),
+    )
+    sub.clear()
     t.add("plain Python loop", per(median_time(lambda: python_points(lines[:slow_n]), 3), slow_n))
     t.add("np.loadtxt", per(median_time(lambda: np.loadtxt(lines[:slow_n]), 3), slow_n))
     if pandas:
-        t.add("pandas read_csv, C engine",
-              per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n))
+        t.add(
+            "pandas read_csv, C engine",
+            per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
+        )
     data = "\n".join(lines).encode()
-    t.add("scanning core over one buffer",
-          per(median_time(lambda: _vtk_reread.scan_buffer(data, 3 * n, "f"), rounds), n))
+    t.add(
+        "scanning core over one buffer",
+        per(median_time(lambda: _vtk_reread.scan_buffer(data, 3 * n, "f"), rounds), n),
+    )
     print("  ratios")
     t.ratio("vs plain Python loop", "plain Python loop", "module", 7)
     t.ratio("vs np.loadtxt", "np.loadtxt", "module", 3.5)
     t.ratio("vs the module's general path", "module, general path (str subclass)", "module", 4)
-    t.ratio("vs the core over one buffer", "scanning core over one buffer", "module", 1.25,
-            better="within")
+    t.ratio(
+        "vs the core over one buffer",
+        "scanning core over one buffer",
+        "module",
+        1.25,
+        better="within",
+    )
 
 
 def bench_cells(n, rounds, mixed):
@@ -171,27 +191,44 @@ def bench_cells(n, rounds, mixed):
     lines = cell_lines(n, mixed)
     slow_n = min(n, 200_000)
     t = Table("", "line", 1)
-    per = lambda s, k: s / k  # noqa: E731
-    t.add("module", per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(lines, 0, n), rounds), n))
+    per = lambda s, k: s / k
+    t.add(
+        "module", per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(lines, 0, n), rounds), n)
+    )
     sub = [S(x) for x in lines[:slow_n]]
-    t.add("module, general path (str subclass)",
-          per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(sub, 0, slow_n), rounds), slow_n))
-    del sub
+    t.add(
+        "module, general path (str subclass)",
+        per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(sub, 0, slow_n), rounds), slow_n),
+    )
+    sub.clear()
     t.add("plain Python loop", per(median_time(lambda: python_cells(lines[:slow_n]), 3), slow_n))
     if not mixed:
-        t.add("np.loadtxt", per(median_time(lambda: np.loadtxt(lines[:slow_n], dtype=np.int64), 3), slow_n))
+        t.add(
+            "np.loadtxt",
+            per(median_time(lambda: np.loadtxt(lines[:slow_n], dtype=np.int64), 3), slow_n),
+        )
         if pandas:
-            t.add("pandas read_csv, C engine", per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n))
+            t.add(
+                "pandas read_csv, C engine",
+                per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
+            )
     data = "\n".join(lines).encode()
     total = sum(len(x.split()) for x in lines)
-    t.add("scanning core over one buffer",
-          per(median_time(lambda: _vtk_reread.scan_buffer(data, total, "i"), rounds), n))
+    t.add(
+        "scanning core over one buffer",
+        per(median_time(lambda: _vtk_reread.scan_buffer(data, total, "i"), rounds), n),
+    )
     print("  ratios")
     t.ratio("vs plain Python loop", "plain Python loop", "module", 14)
     if not mixed:
         t.ratio("vs np.loadtxt", "np.loadtxt", "module", 2.5)
-    t.ratio("vs the core over one buffer", "scanning core over one buffer", "module", 1.3,
-            better="within")
+    t.ratio(
+        "vs the core over one buffer",
+        "scanning core over one buffer",
+        "module",
+        1.3,
+        better="within",
+    )
 
 
 VTK_READ = textwrap.dedent("""
@@ -215,8 +252,9 @@ def vtk_library_read(path, rounds):
     probe = subprocess.run([py, "-c", "import vtkmodules.vtkIOLegacy"], capture_output=True)
     if probe.returncode != 0:
         return None
-    out = subprocess.run([py, "-c", VTK_READ, str(path), str(rounds)], capture_output=True,
-                         text=True, check=True)
+    out = subprocess.run(
+        [py, "-c", VTK_READ, str(path), str(rounds)], capture_output=True, text=True, check=True
+    )
     return float(out.stdout.split()[-1])
 
 
@@ -230,21 +268,24 @@ def bench_files(rounds, tmp):
         size = path.stat().st_size / 2**20
         print(f"  {label} ({size:.1f} MiB)")
         t = Table("", "file", 1e9)
-        ours = median_time(lambda: vtk.read(path), rounds)
+        ours = median_time(lambda path=path: vtk.read(path), rounds)
         print(f"    vtk.read                 {ours:8.3f} s")
         others = {}
         if meshio:
-            others["meshio"] = median_time(lambda: meshio.read(path), rounds)
+            others["meshio"] = median_time(lambda path=path: meshio.read(path), rounds)
         lib = vtk_library_read(path, rounds)
         if lib is not None:
             others["VTK library reader"] = lib
         target = {"VTK-written": {"VTK library reader": 2, "meshio": 2.5}}.get(
-            label, {"VTK library reader": 3, "meshio": 3})
+            label, {"VTK library reader": 3, "meshio": 3}
+        )
         for name, secs in others.items():
             r = secs / ours
             ok = "ok" if r >= target[name] else "MISSED"
-            print(f"    {name:<24} {secs:8.3f} s   vtk.read is {r:.2f}x faster "
-                  f"(target >= {target[name]}x) {ok}")
+            print(
+                f"    {name:<24} {secs:8.3f} s   vtk.read is {r:.2f}x faster "
+                f"(target >= {target[name]}x) {ok}"
+            )
         if not others:
             print("    (meshio and the VTK library are not installed here)")
         del t
@@ -287,21 +328,33 @@ MEMORY = textwrap.dedent("""
 def bench_memory(file_path):
     print("\npeak memory (tracemalloc: Python and NumPy allocations)")
     for what in ("points", "cells"):
-        out = subprocess.run([sys.executable, "-c", MEMORY, str(HERE), what], check=True,
-                             capture_output=True, text=True).stdout.split()
+        out = subprocess.run(
+            [sys.executable, "-c", MEMORY, str(HERE), what],
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout.split()
         peak, result = int(out[0]), int(out[1])
         extra = (peak - result) / 2**20
         ok = "ok" if extra <= 1 else "MISSED"
-        print(f"  10^6-line {what} call: peak {peak / 2**20:7.1f} MiB, result {result / 2**20:7.1f}"
-              f" MiB, above the result {extra:6.2f} MiB (target <= 1 MiB) {ok}")
-    out = subprocess.run([sys.executable, "-c", MEMORY, str(HERE), "file", str(file_path)],
-                         check=True, capture_output=True, text=True).stdout.split()
+        print(
+            f"  10^6-line {what} call: peak {peak / 2**20:7.1f} MiB, result {result / 2**20:7.1f}"
+            f" MiB, above the result {extra:6.2f} MiB (target <= 1 MiB) {ok}"
+        )
+    out = subprocess.run(
+        [sys.executable, "-c", MEMORY, str(HERE), "file", str(file_path)],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout.split()
     peak, result = int(out[0]), int(out[1])
     size = file_path.stat().st_size
     limit = 4 * size + result
     ok = "ok" if peak <= limit else "MISSED"
-    print(f"  vtk.read of {size / 2**20:.1f} MiB: peak {peak / 2**20:7.1f} MiB, "
-          f"{(peak - result) / size:.2f}x the file above the result (target < 4x) {ok}")
+    print(
+        f"  vtk.read of {size / 2**20:.1f} MiB: peak {peak / 2**20:7.1f} MiB, "
+        f"{(peak - result) / size:.2f}x the file above the result (target < 4x) {ok}"
+    )
 
 
 def main(argv=None):
@@ -311,9 +364,11 @@ def main(argv=None):
     args = p.parse_args(argv)
     sizes = [10**3, 10**4] if args.quick else [10**4, 10**5, 10**6, 10**7]
     n_cells = 10**4 if args.quick else 10**6
-    print(f"Python {sys.version.split()[0]}, NumPy {np.__version__}, "
-          f"pandas {getattr(pandas, '__version__', 'not installed')}, "
-          f"meshio {getattr(meshio, '__version__', 'not installed')}")
+    print(
+        f"Python {sys.version.split()[0]}, NumPy {np.__version__}, "
+        f"pandas {getattr(pandas, '__version__', 'not installed')}, "
+        f"meshio {getattr(meshio, '__version__', 'not installed')}"
+    )
     bench_points(sizes, args.rounds)
     bench_cells(n_cells, args.rounds, mixed=False)
     bench_cells(n_cells, args.rounds, mixed=True)

@@ -33,8 +33,8 @@ namespace {
   std::abort();
 }
 
-#define CHECK(cond, text) \
-  do {                    \
+#define CHECK(cond, text)           \
+  do {                              \
     if (!(cond)) fail(#cond, text); \
   } while (0)
 
@@ -230,7 +230,8 @@ void check_tokens(std::string_view text, scan::Separators seps) {
   for (std::string_view w : want) {
     CHECK(plain.next(token) && token == w, text);
     // Tokens are views into the line itself.
-    CHECK(token.data() >= text.data() && token.data() + token.size() <= text.data() + text.size(), text);
+    CHECK(token.data() >= text.data() && token.data() + token.size() <= text.data() + text.size(),
+          text);
   }
   CHECK(!plain.next(token) && !plain.next(token), text);
 
@@ -288,7 +289,8 @@ void check_tokens(std::string_view text, scan::Separators seps) {
   for (std::int64_t k = 1; row_ok && k <= ref_count; ++k) {
     std::int64_t ref;
     row_ok = scan::parse_int64_token(want[static_cast<std::size_t>(k)], ref) == Verdict::Clean &&
-             static_cast<std::size_t>(k) <= sunk.size() && sunk[static_cast<std::size_t>(k - 1)] == ref;
+             static_cast<std::size_t>(k) <= sunk.size() &&
+             sunk[static_cast<std::size_t>(k - 1)] == ref;
   }
   CHECK((vc == Verdict::Clean) == row_ok, text);
   if (row_ok) CHECK(count == ref_count && sunk.size() == static_cast<std::size_t>(ref_count), text);

@@ -12,9 +12,7 @@ PREFIX = "veltrane.codecs._vtk_parse."
 def entries(exc):
     """(function name, line) of the module's own traceback entries, outermost first."""
     return [
-        (f.name, f.lineno)
-        for f in traceback.extract_tb(exc.__traceback__)
-        if f.filename == SOURCE
+        (f.name, f.lineno) for f in traceback.extract_tb(exc.__traceback__) if f.filename == SOURCE
     ]
 
 

@@ -3,11 +3,10 @@ and their traceback entries."""
 
 import numpy as np
 import pytest
+from conftest import raises_at
 
 from veltrane.codecs._vtk_parse import parse_ascii_cells_v42 as cells
 from veltrane.codecs._vtk_parse import parse_ascii_coords as coords
-
-from conftest import raises_at
 
 LINES = ["2 5 6", "1 7 8"]  # one record a line for both parsers
 # (function, name, count keyword, definition line, start line, count line)
@@ -45,11 +44,13 @@ class TestArity:
             func(LINES, foo=1)
         with raises_at(TypeError, f"{name}() got an unexpected keyword argument 'foo'", name, line):
             func(LINES, foo=1, lines=2)
-        with raises_at(TypeError, f"{name}() got multiple values for keyword argument 'lines'",
-                       name, line):
+        with raises_at(
+            TypeError, f"{name}() got multiple values for keyword argument 'lines'", name, line
+        ):
             func(LINES, lines=2, foo=1)
-        with raises_at(TypeError, f"{name}() got multiple values for keyword argument 'start'",
-                       name, line):
+        with raises_at(
+            TypeError, f"{name}() got multiple values for keyword argument 'start'", name, line
+        ):
             func(LINES, 0, 1, start=0)
 
     def test_keywords_bind_like_positions(self, func, name, kw, line, _s, _c):
@@ -90,15 +91,24 @@ class TestKeywordNames:
         ctypes = pytest.importorskip("ctypes")
         api = ctypes.pythonapi
         api.PyObject_VectorcallDict.restype = ctypes.py_object
-        api.PyObject_VectorcallDict.argtypes = [ctypes.py_object, ctypes.c_void_p,
-                                               ctypes.c_size_t, ctypes.py_object]
+        api.PyObject_VectorcallDict.argtypes = [
+            ctypes.py_object,
+            ctypes.c_void_p,
+            ctypes.c_size_t,
+            ctypes.py_object,
+        ]
         vectorcall = ctypes.pythonapi.PyObject_Vectorcall
         vectorcall.restype = ctypes.py_object
-        vectorcall.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.py_object),
-                               ctypes.c_size_t, ctypes.py_object]
+        vectorcall.argtypes = [
+            ctypes.py_object,
+            ctypes.POINTER(ctypes.py_object),
+            ctypes.c_size_t,
+            ctypes.py_object,
+        ]
         args = (ctypes.py_object * 3)(LINES, 0, 1)
-        with raises_at(TypeError, "parse_ascii_coords() keywords must be strings",
-                       "parse_ascii_coords", 22):
+        with raises_at(
+            TypeError, "parse_ascii_coords() keywords must be strings", "parse_ascii_coords", 22
+        ):
             vectorcall(coords, args, 2, (5,))
 
 
@@ -144,11 +154,19 @@ class TestConversion:
         section = "POINTS" if func is coords else "CELLS"
         message = f"{section} block runs past the end of the file"
         block_line = 61 if func is coords else 124
-        for start, count in [(-(2**63), 0), (-1, 0), (0, -1), (2**63 - 1, 1), (2**63 - 1, 2**63 - 1)]:
+        for start, count in [
+            (-(2**63), 0),
+            (-1, 0),
+            (0, -1),
+            (2**63 - 1, 1),
+            (2**63 - 1, 2**63 - 1),
+        ]:
             with raises_at(IndexError, message, name, line, block_line):
                 func(LINES, start, count)
 
-    def test_lines_is_not_checked_by_the_binding(self, func, name, kw, line, start_line, count_line):
+    def test_lines_is_not_checked_by_the_binding(
+        self, func, name, kw, line, start_line, count_line
+    ):
         # A negative start fails before len() is asked, so no TypeError.
         section = "POINTS" if func is coords else "CELLS"
         with pytest.raises(IndexError, match=f"^{section} block"):

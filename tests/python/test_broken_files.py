@@ -20,13 +20,32 @@ from veltrane.codecs import vtk
 
 DATA = pathlib.Path(__file__).parent / "data" / "real"
 SEED = 20240607
-PER_KIND = 40            # random mutations of each kind, per file
-CASE_SECONDS = 2.0       # a read that takes longer counts as a hang
-KEYWORDS = {"POINTS", "CELLS", "CELL_TYPES", "VERTICES", "LINES", "POLYGONS",
-            "TRIANGLE_STRIPS", "POINT_DATA", "CELL_DATA", "FIELD", "SCALARS",
-            "COLOR_SCALARS", "LOOKUP_TABLE", "VECTORS", "NORMALS", "TENSORS",
-            "TEXTURE_COORDINATES", "METADATA", "OFFSETS", "CONNECTIVITY",
-            "GLOBAL_IDS", "PEDIGREE_IDS"}
+PER_KIND = 40  # random mutations of each kind, per file
+CASE_SECONDS = 2.0  # a read that takes longer counts as a hang
+KEYWORDS = {
+    "POINTS",
+    "CELLS",
+    "CELL_TYPES",
+    "VERTICES",
+    "LINES",
+    "POLYGONS",
+    "TRIANGLE_STRIPS",
+    "POINT_DATA",
+    "CELL_DATA",
+    "FIELD",
+    "SCALARS",
+    "COLOR_SCALARS",
+    "LOOKUP_TABLE",
+    "VECTORS",
+    "NORMALS",
+    "TENSORS",
+    "TEXTURE_COORDINATES",
+    "METADATA",
+    "OFFSETS",
+    "CONNECTIVITY",
+    "GLOBAL_IDS",
+    "PEDIGREE_IDS",
+}
 JUNK = ["x", "1.2.3", "--1", "1e", "0x1F", "1,5", "_", "nan_", "١٢x", "\udcff"]
 
 tried = {"mutations": 0}
@@ -41,6 +60,7 @@ def report_count(request):
 
 
 # -- the files ---------------------------------------------------------------
+
 
 def generated_text():
     """A small 4.2 file of vtk.write's own: one cell of each size, typed data,
@@ -66,8 +86,9 @@ def originals(tmp_path_factory):
     gen = tmp_path_factory.mktemp("gen") / "generated.vtk"
     vtk.write(gen, generated_text())
     out["generated_42"] = gen.read_bytes()
-    return {k: (b, vtk.read(_write(tmp_path_factory.mktemp(k) / "f.vtk", b)))
-            for k, b in out.items()}
+    return {
+        k: (b, vtk.read(_write(tmp_path_factory.mktemp(k) / "f.vtk", b))) for k, b in out.items()
+    }
 
 
 def _write(path, data):
@@ -76,6 +97,7 @@ def _write(path, data):
 
 
 # -- what a file says ----------------------------------------------------------
+
 
 def reader_lines(data):
     """The lines as the reader cuts them, for the range of line numbers."""
@@ -161,7 +183,7 @@ def assert_consistent(mesh):
         if kw == "CELLS" and mesh.cell_types is not None:
             # A polyhedron's face counts are not point indices.
             for j in np.flatnonzero(mesh.cell_types == vtk._POLYHEDRON).tolist():
-                inside[off[j]:off[j + 1]] = True
+                inside[off[j] : off[j + 1]] = True
         assert inside.all(), kw
     if mesh.dataset == "UNSTRUCTURED_GRID":
         assert mesh.cell_types.dtype == np.uint8
@@ -175,6 +197,7 @@ def assert_consistent(mesh):
 
 
 # -- running one case ------------------------------------------------------------
+
 
 class Hang(BaseException):
     pass
@@ -236,6 +259,7 @@ def check(problems):
 
 # -- mutations ---------------------------------------------------------------------
 
+
 def split_lines(data):
     return data.split(b"\n")
 
@@ -249,12 +273,23 @@ def mutations(data, rng):
     lines = split_lines(data)
     text_lines = reader_lines(data)
     keep = protected(text_lines)
-    headers = [i for i, t in enumerate(text_lines)
-               if (t.split()[:1] or [""])[0].upper() in KEYWORDS and i not in keep]
-    numeric = [i for i, t in enumerate(text_lines)
-               if i >= 2 and i not in keep and t.split() and all(map(is_number, t.split()))]
-    tokens_at = [(i, k) for i in range(2, len(text_lines)) if i not in keep
-                 for k, tok in enumerate(text_lines[i].split()) if is_number(tok)]
+    headers = [
+        i
+        for i, t in enumerate(text_lines)
+        if (t.split()[:1] or [""])[0].upper() in KEYWORDS and i not in keep
+    ]
+    numeric = [
+        i
+        for i, t in enumerate(text_lines)
+        if i >= 2 and i not in keep and t.split() and all(map(is_number, t.split()))
+    ]
+    tokens_at = [
+        (i, k)
+        for i in range(2, len(text_lines))
+        if i not in keep
+        for k, tok in enumerate(text_lines[i].split())
+        if is_number(tok)
+    ]
     starts = np.cumsum([0] + [len(b) + 1 for b in lines])
 
     # Truncated at every section boundary: before the header, after it, and
@@ -268,9 +303,9 @@ def mutations(data, rng):
 
     for _ in range(PER_KIND):
         i = rng.randrange(len(lines))
-        yield f"line {i + 1} deleted", join_lines(lines[:i] + lines[i + 1:]), "any"
+        yield f"line {i + 1} deleted", join_lines(lines[:i] + lines[i + 1 :]), "any"
         i = rng.randrange(len(lines))
-        yield f"line {i + 1} doubled", join_lines(lines[:i + 1] + lines[i:]), "any"
+        yield f"line {i + 1} doubled", join_lines(lines[: i + 1] + lines[i:]), "any"
 
     for _ in range(PER_KIND):
         i = rng.choice(headers)
@@ -282,8 +317,11 @@ def mutations(data, rng):
         n = int(toks[k])
         new = rng.choice([n - 1, n + 1, 0, 2 * n, -1, 2**31, 2**63 - 1, 2**63, 10**30])
         toks[k] = str(new).encode()
-        yield (f"count {n} on line {i + 1} made {new}",
-               join_lines(lines[:i] + [b" ".join(toks)] + lines[i + 1:]), "any")
+        yield (
+            f"count {n} on line {i + 1} made {new}",
+            join_lines(lines[:i] + [b" ".join(toks)] + lines[i + 1 :]),
+            "any",
+        )
 
     for _ in range(PER_KIND):
         i, k = rng.choice(tokens_at)
@@ -291,8 +329,11 @@ def mutations(data, rng):
         toks = text_lines[i].split()
         toks[k] = junk
         line = " ".join(toks).encode("utf-8", "surrogateescape")
-        yield (f"token {k} of line {i + 1} made {junk!r}",
-               join_lines(lines[:i] + [line] + lines[i + 1:]), "fail")
+        yield (
+            f"token {k} of line {i + 1} made {junk!r}",
+            join_lines(lines[:i] + [line] + lines[i + 1 :]),
+            "fail",
+        )
 
     for _ in range(PER_KIND):
         b = bytearray(data)
@@ -301,7 +342,7 @@ def mutations(data, rng):
         yield "bits flipped", bytes(b), "any"
         at = rng.randrange(len(data))
         noise = rng.randbytes(rng.randint(1, 64))
-        yield f"noise at byte {at}", data[:at] + noise + data[at + rng.randint(0, 64):], "any"
+        yield f"noise at byte {at}", data[:at] + noise + data[at + rng.randint(0, 64) :], "any"
         at = rng.randrange(len(data))
         bad = rng.choice([b"\xff", b"\xc3", b"\xe2\x82", b"\xed\xa0\x80", b"\x80"])
         yield f"non-UTF-8 at byte {at}", data[:at] + bad + data[at:], "any"
@@ -309,26 +350,35 @@ def mutations(data, rng):
     # Changes that keep what the file says.
     blank = [i for i, t in enumerate(text_lines) if not t.strip() and i not in keep and i > 1]
     for i in rng.sample(blank, min(len(blank), 4)):
-        yield f"blank line {i + 1} doubled", join_lines(lines[:i + 1] + lines[i:]), "same"
+        yield f"blank line {i + 1} doubled", join_lines(lines[: i + 1] + lines[i:]), "same"
     for i in rng.sample(headers, min(len(headers), 6)):
         yield f"blank line before {i + 1}", join_lines(lines[:i] + [b""] + lines[i:]), "same"
     for _ in range(PER_KIND):
         i = rng.choice(numeric)
         if i + 1 in numeric:
-            yield (f"lines {i + 1} and {i + 2} joined",
-                   join_lines(lines[:i] + [lines[i].rstrip() + b" " + lines[i + 1]] + lines[i + 2:]),
-                   "same")
+            yield (
+                f"lines {i + 1} and {i + 2} joined",
+                join_lines(lines[:i] + [lines[i].rstrip() + b" " + lines[i + 1]] + lines[i + 2 :]),
+                "same",
+            )
         toks = lines[i].split()
         if len(toks) > 1:
             k = rng.randrange(1, len(toks))
-            yield (f"line {i + 1} split before token {k}",
-                   join_lines(lines[:i] + [b" ".join(toks[:k]), b"\t".join(toks[k:])] + lines[i + 1:]),
-                   "same")
+            yield (
+                f"line {i + 1} split before token {k}",
+                join_lines(
+                    lines[:i] + [b" ".join(toks[:k]), b"\t".join(toks[k:])] + lines[i + 1 :]
+                ),
+                "same",
+            )
         i = rng.randrange(2, len(text_lines))
         if i not in keep:
             pad = rng.choice([b" ", b"\t", b"\x0b", b"\x0c", b"  \t"])
-            yield (f"blanks around line {i + 1}",
-                   join_lines(lines[:i] + [pad + lines[i] + pad] + lines[i + 1:]), "same")
+            yield (
+                f"blanks around line {i + 1}",
+                join_lines(lines[:i] + [pad + lines[i] + pad] + lines[i + 1 :]),
+                "same",
+            )
         i, k = rng.choice(tokens_at)
         toks = text_lines[i].split()
         tok = toks[k]
@@ -338,8 +388,11 @@ def mutations(data, rng):
             toks[k] = tok + "0"
         else:
             continue
-        yield (f"{tok!r} on line {i + 1} spelt {toks[k]!r}",
-               join_lines(lines[:i] + [" ".join(toks).encode()] + lines[i + 1:]), "same")
+        yield (
+            f"{tok!r} on line {i + 1} spelt {toks[k]!r}",
+            join_lines(lines[:i] + [" ".join(toks).encode()] + lines[i + 1 :]),
+            "same",
+        )
     yield "CRLF line ends", data.replace(b"\n", b"\r\n"), "same"
     yield "byte order mark", b"\xef\xbb\xbf" + data, "same"
     yield "gzip", gzip.compress(data), "same"
@@ -369,8 +422,17 @@ class TestWholeFiles:
 
     @pytest.mark.parametrize(
         "data",
-        [b"", b"\n", b"\r", b"\xef\xbb\xbf", b"\x1f\x8b", b"\x00" * 64, b"\xff\xfe\xfd",
-         b"# vtk DataFile Version 4.2", b"# vtk DataFile Version 4.2\n"],
+        [
+            b"",
+            b"\n",
+            b"\r",
+            b"\xef\xbb\xbf",
+            b"\x1f\x8b",
+            b"\x00" * 64,
+            b"\xff\xfe\xfd",
+            b"# vtk DataFile Version 4.2",
+            b"# vtk DataFile Version 4.2\n",
+        ],
     )
     def test_nearly_empty(self, data, reader):
         read, problems = reader

@@ -57,8 +57,8 @@ class _RaisesAt:
         # below them.
         entries = [(f.filename, f.name, f.lineno) for f in traceback.extract_tb(e.__traceback__)]
         first = next(i for i, entry in enumerate(entries) if entry[0] == SOURCE)
-        assert entries[first:first + 2] == [(SOURCE, FUNC, 81), (SOURCE, FUNC, self.line)]
-        assert all(entry[0] != SOURCE for entry in entries[first + 2:])
+        assert entries[first : first + 2] == [(SOURCE, FUNC, 81), (SOURCE, FUNC, self.line)]
+        assert all(entry[0] != SOURCE for entry in entries[first + 2 :])
         if self.python_below is not None:
             assert (len(entries) > first + 2) == self.python_below
         return True
@@ -314,7 +314,6 @@ class TestNumpyLookup:
         with raises_at(NameError, "name 'np' is not defined", 151):
             parse(["0"], 0, 1)
 
-
     def test_missing_attribute(self, monkeypatch):
         monkeypatch.setattr(_vtk_parse, "np", object())
         with raises_at(AttributeError, None, 151):
@@ -387,8 +386,16 @@ def outcome(fn, *args):
 space = st.sampled_from([" ", "  ", "\t", " \x0b", "\x0c", "\u3000", "\xa0"])
 plain = st.integers(-3, 40).map(str)
 edge = st.sampled_from(
-    ["2147483647", "2147483648", "-2147483648", "-2147483649", "9223372036854775807",
-     "9223372036854775808", "-9223372036854775808", "-9223372036854775809"]
+    [
+        "2147483647",
+        "2147483648",
+        "-2147483648",
+        "-2147483649",
+        "9223372036854775807",
+        "9223372036854775808",
+        "-9223372036854775808",
+        "-9223372036854775809",
+    ]
 )
 odd = st.text(alphabet="0123456789_+-.eE x٣", min_size=0, max_size=6).filter(lambda s: s.strip())
 token = st.one_of(plain, plain, plain, edge, odd)

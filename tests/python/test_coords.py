@@ -5,11 +5,10 @@ import struct
 
 import numpy as np
 import pytest
+from conftest import raises_at
 
 from veltrane.codecs import _vtk_parse as m
 from veltrane.codecs._vtk_parse import parse_ascii_coords as parse
-
-from conftest import raises_at
 
 PAST_END = "POINTS block runs past the end of the file"
 NOT_ONE = "POINTS line does not hold exactly one vertex"
@@ -216,18 +215,30 @@ class TestReboundNumpy:
     @pytest.mark.parametrize(
         "make,message",
         [
-            (lambda shape, dtype: bytearray(48),
-             "Buffer has wrong number of dimensions (expected 2, got 1)"),
-            (lambda shape, dtype: np.empty(shape, np.float32),
-             "Buffer dtype mismatch, expected 'double' but got 'float'"),
-            (lambda shape, dtype: np.empty(shape, np.int64),
-             "Buffer dtype mismatch, expected 'double' but got 'long'"),
-            (lambda shape, dtype: np.empty((shape[0], 2)),
-             "Buffer has wrong shape (expected (2, 3), got (2, 2))"),
-            (lambda shape, dtype: np.empty((1, 3)),
-             "Buffer has wrong shape (expected (2, 3), got (1, 3))"),
-            (lambda shape, dtype: np.empty((3, 3)),
-             "Buffer has wrong shape (expected (2, 3), got (3, 3))"),
+            (
+                lambda shape, dtype: bytearray(48),
+                "Buffer has wrong number of dimensions (expected 2, got 1)",
+            ),
+            (
+                lambda shape, dtype: np.empty(shape, np.float32),
+                "Buffer dtype mismatch, expected 'double' but got 'float'",
+            ),
+            (
+                lambda shape, dtype: np.empty(shape, np.int64),
+                "Buffer dtype mismatch, expected 'double' but got 'long'",
+            ),
+            (
+                lambda shape, dtype: np.empty((shape[0], 2)),
+                "Buffer has wrong shape (expected (2, 3), got (2, 2))",
+            ),
+            (
+                lambda shape, dtype: np.empty((1, 3)),
+                "Buffer has wrong shape (expected (2, 3), got (1, 3))",
+            ),
+            (
+                lambda shape, dtype: np.empty((3, 3)),
+                "Buffer has wrong shape (expected (2, 3), got (3, 3))",
+            ),
         ],
     )
     def test_unusable_buffers_are_refused_before_writing(self, rebind, make, message):

@@ -4,12 +4,11 @@ same arrays bit for bit, or the same exception, message and traceback."""
 
 import numpy as np
 import pytest
+from conftest import entries
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from veltrane.codecs import _vtk_parse as m
-
-from conftest import entries
 
 
 class S(str):
@@ -23,7 +22,7 @@ class B(bytes):
 def outcome(func, lines, start, n):
     try:
         got = func(lines, start, n)
-    except BaseException as e:  # noqa: BLE001 - compared, not handled
+    except BaseException as e:
         return ("raised", type(e), e.args, entries(e))
     arrays = got if isinstance(got, tuple) else (got,)
     return ("value", [(a.dtype, a.shape, a.tobytes()) for a in arrays])
@@ -40,14 +39,54 @@ def same_both_ways(func, lines, start=0, n=None):
 
 SEPS = [" ", "  ", "\t", "\r", "\x0b", "\x0c", "\x1c", "\x1f", "\u3000", "\xa0", "\u2028"]
 FLOATS = [
-    "1", "-2.5", "+.5", "1e5", "1E-05", "-0", "0.1", "1_000", "1__0", "_1", "1e_5", "inf",
-    "-Infinity", "nan", "-nan", "1e999", "1e-999", "4.9e-324", "abc", "1,5", "0x1", "٣",
-    "1.7976931348623157e308", "9" * 30, "." , "-", "+-1",
+    "1",
+    "-2.5",
+    "+.5",
+    "1e5",
+    "1E-05",
+    "-0",
+    "0.1",
+    "1_000",
+    "1__0",
+    "_1",
+    "1e_5",
+    "inf",
+    "-Infinity",
+    "nan",
+    "-nan",
+    "1e999",
+    "1e-999",
+    "4.9e-324",
+    "abc",
+    "1,5",
+    "0x1",
+    "٣",
+    "1.7976931348623157e308",
+    "9" * 30,
+    ".",
+    "-",
+    "+-1",
 ]
 INTS = [
-    "0", "3", "-1", "+2", "007", "1_0", "1__0", "_1", "2147483647", "2147483648",
-    "-2147483648", "-2147483649", "9223372036854775807", "9223372036854775808",
-    "9" * 25, "1.0", "x", "٣", "1e3",
+    "0",
+    "3",
+    "-1",
+    "+2",
+    "007",
+    "1_0",
+    "1__0",
+    "_1",
+    "2147483647",
+    "2147483648",
+    "-2147483648",
+    "-2147483649",
+    "9223372036854775807",
+    "9223372036854775808",
+    "9" * 25,
+    "1.0",
+    "x",
+    "٣",
+    "1e3",
 ]
 
 
@@ -99,16 +138,18 @@ def test_cells_agree(lines):
 def test_points_error_at_every_position(bad):
     good = ["%d.5 -%d 1e%d" % (i, i, i % 5) for i in range(12)]
     for at in range(len(good)):
-        lines = good[:at] + [bad] + good[at + 1:]
+        lines = good[:at] + [bad] + good[at + 1 :]
         same_both_ways(m.parse_ascii_coords, lines)
         same_both_ways(m.parse_ascii_coords, [x.encode() for x in lines])
 
 
-@pytest.mark.parametrize("bad", ["3 0 1", "x", "", "-1", "2 1 1.5", "1 2147483648", "1 " + "9" * 30])
+@pytest.mark.parametrize(
+    "bad", ["3 0 1", "x", "", "-1", "2 1 1.5", "1 2147483648", "1 " + "9" * 30]
+)
 def test_cells_error_at_every_position(bad):
     good = ["3 %d %d %d" % (i, i + 1, i + 2) for i in range(12)]
     for at in range(len(good)):
-        lines = good[:at] + [bad] + good[at + 1:]
+        lines = good[:at] + [bad] + good[at + 1 :]
         same_both_ways(m.parse_ascii_cells_v42, lines)
 
 
@@ -155,8 +196,9 @@ class TestReboundNumpy:
 
         class Rebind:
             def __int__(self):
-                m.np = type("Fake", (), {"array": staticmethod(lambda v, dtype: list(v)),
-                                         "int32": np.int32})
+                m.np = type(
+                    "Fake", (), {"array": staticmethod(lambda v, dtype: list(v)), "int32": np.int32}
+                )
                 return 5
 
         class Row:

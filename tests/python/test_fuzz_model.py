@@ -64,16 +64,21 @@ def same(got, want):
         return got[1] == want[1]
     g, w = got[1], want[1]
     if isinstance(w, tuple):
-        return isinstance(g, tuple) and len(g) == len(w) and all(map(same_array, g, w))
+        return isinstance(g, tuple) and len(g) == len(w) and all(map(same_array, g, w, strict=True))
     return same_array(g, w)
 
 
 def same_array(g, w):
-    return (type(g) is np.ndarray and g.dtype == w.dtype and g.shape == w.shape
-            and g.tobytes() == w.tobytes())
+    return (
+        type(g) is np.ndarray
+        and g.dtype == w.dtype
+        and g.shape == w.shape
+        and g.tobytes() == w.tobytes()
+    )
 
 
 # -- lines -------------------------------------------------------------------
+
 
 class Line:
     """A line that is no str or bytes: split() returns the given tokens."""
@@ -113,18 +118,65 @@ numbers = st.one_of(
     st.integers(-(2**70), 2**70).map(str),
     st.floats(allow_nan=True, allow_infinity=True).map(repr),
     st.floats(width=32).map(lambda f: f"{f:.9e}"),
-    st.sampled_from(["0", "-0", "+1", "007", "1_000", "1_0.5_0", ".5", "5.", "1e5", "1E-5",
-                     "-1e999", "1e-999", "2.5e-310", "inf", "-Infinity", "nan", "+NaN",
-                     "9223372036854775807", "9223372036854775808", "-9223372036854775809",
-                     "2147483647", "2147483648", "-2147483649"]),
+    st.sampled_from(
+        [
+            "0",
+            "-0",
+            "+1",
+            "007",
+            "1_000",
+            "1_0.5_0",
+            ".5",
+            "5.",
+            "1e5",
+            "1E-5",
+            "-1e999",
+            "1e-999",
+            "2.5e-310",
+            "inf",
+            "-Infinity",
+            "nan",
+            "+NaN",
+            "9223372036854775807",
+            "9223372036854775808",
+            "-9223372036854775809",
+            "2147483647",
+            "2147483648",
+            "-2147483649",
+        ]
+    ),
 )
-junk = st.sampled_from(["", "abc", "1,5", "1.2.3", "_1", "1_", "1__0", "1e_5", "-_1", "--1",
-                        "0x10", "1e", "e5", ".", "+", "\u0663", "1\u0663", "\u0661\u0662",
-                        "\uff11", "1\x002", "POINTS", "CELLS"])
+junk = st.sampled_from(
+    [
+        "",
+        "abc",
+        "1,5",
+        "1.2.3",
+        "_1",
+        "1_",
+        "1__0",
+        "1e_5",
+        "-_1",
+        "--1",
+        "0x10",
+        "1e",
+        "e5",
+        ".",
+        "+",
+        "\u0663",
+        "1\u0663",
+        "\u0661\u0662",
+        "\uff11",
+        "1\x002",
+        "POINTS",
+        "CELLS",
+    ]
+)
 # Mostly numbers, so that blocks often run long before a broken record.
 tokens = st.one_of(*[numbers] * 8, junk)
-separators = st.sampled_from([" ", " ", "  ", "\t", "\x0b", "\x0c", "\r", " \n", "\x1c",
-                              "\x1f", "\u2003", "\x85", "\u3000"])
+separators = st.sampled_from(
+    [" ", " ", "  ", "\t", "\x0b", "\x0c", "\r", " \n", "\x1c", "\x1f", "\u2003", "\x85", "\u3000"]
+)
 
 
 @st.composite
@@ -141,12 +193,18 @@ def text_lines(draw, width):
 def cell_rows(draw):
     """Mostly well-formed "count i0 i1 ..." rows, some of them broken."""
     count = draw(st.integers(0, 4))
-    index = st.one_of(st.integers(0, 99).map(str), st.integers(0, 99).map(str),
-                      st.integers(-(2**33), 2**33).map(str), tokens)
+    index = st.one_of(
+        st.integers(0, 99).map(str),
+        st.integers(0, 99).map(str),
+        st.integers(-(2**33), 2**33).map(str),
+        tokens,
+    )
     n = count + draw(st.sampled_from([0, 0, 0, 1, 2, -1]))
     toks = [draw(st.one_of(st.just(str(count)), tokens))] + [draw(index) for _ in range(max(n, 0))]
     sep = draw(separators)
-    return draw(st.sampled_from(["", " "])) + sep.join(toks) + draw(st.sampled_from(["", "\r", " "]))
+    return (
+        draw(st.sampled_from(["", " "])) + sep.join(toks) + draw(st.sampled_from(["", "\r", " "]))
+    )
 
 
 @st.composite
@@ -157,8 +215,14 @@ def lines_of(draw, record):
         return line.encode("utf-8", "surrogatepass")
     if kind == "object":
         # Tokens of other types go through the interpreter's conversions.
-        odd = st.one_of(st.integers(-(2**40), 2**40), st.floats(), st.just(True),
-                        st.binary(max_size=4), st.just(b"12"), st.just(bytearray(b"3.5")))
+        odd = st.one_of(
+            st.integers(-(2**40), 2**40),
+            st.floats(),
+            st.just(True),
+            st.binary(max_size=4),
+            st.just(b"12"),
+            st.just(bytearray(b"3.5")),
+        )
         toks = [draw(st.one_of(st.just(t), odd)) for t in line.split()]
         return Line(toks)
     if kind == "str-sub":

@@ -10,11 +10,10 @@ import types
 
 import numpy as np
 import pytest
+from conftest import PREFIX, entries
 
 from veltrane.codecs import _vtk_parse as m
 from veltrane.codecs import _vtk_reread
-
-from conftest import PREFIX, entries
 
 coords, cells = m.parse_ascii_coords, m.parse_ascii_cells_v42
 MAX = 2**63 - 1
@@ -28,7 +27,7 @@ def ref_cells(lines):
     conn, offsets = [], [0]
     for line in lines:
         toks = line.split()
-        conn += [int(t) for t in toks[1:int(toks[0]) + 1]]
+        conn += [int(t) for t in toks[1 : int(toks[0]) + 1]]
         offsets.append(offsets[-1] + int(toks[0]))
     return conn, offsets
 
@@ -127,12 +126,27 @@ CHANGES = [
     ("cut by one", lambda lines, at: lines.pop(), IndexError),
     ("grown", lambda lines, at: lines.extend(["junk"] * 1000), "read"),
     ("front removed", lambda lines, at: lines.__delitem__(0), IndexError),
-    ("later rows replaced", lambda lines, at: lines.__setitem__(
-        slice(at + 1, None), [lines[at + 1].replace("1", "7")] * (len(lines) - at - 1)), "read"),
-    ("later rows made bytes", lambda lines, at: lines.__setitem__(
-        slice(at + 1, None), [l.encode() for l in lines[at + 1:]]), "read"),
-    ("later rows made hooked", lambda lines, at: lines.__setitem__(
-        slice(at + 1, None), [hooked(l, None) for l in lines[at + 1:]]), "read"),
+    (
+        "later rows replaced",
+        lambda lines, at: lines.__setitem__(
+            slice(at + 1, None), [lines[at + 1].replace("1", "7")] * (len(lines) - at - 1)
+        ),
+        "read",
+    ),
+    (
+        "later rows made bytes",
+        lambda lines, at: lines.__setitem__(
+            slice(at + 1, None), [l.encode() for l in lines[at + 1 :]]
+        ),
+        "read",
+    ),
+    (
+        "later rows made hooked",
+        lambda lines, at: lines.__setitem__(
+            slice(at + 1, None), [hooked(l, None) for l in lines[at + 1 :]]
+        ),
+        "read",
+    ),
 ]
 
 
@@ -167,7 +181,7 @@ class TestLinesChanged:
         # Each row as it stood when read: those up to `at` before the
         # change, the rest after it.
         before, after = seen
-        rows = [str(before[i]) if i == at else before[i] for i in range(at + 1)] + after[at + 1:n]
+        rows = [str(before[i]) if i == at else before[i] for i in range(at + 1)] + after[at + 1 : n]
         if via == "token":
             rows[at] = plain(func, n)[at]
         assert got == reference(func, [r if isinstance(r, str) else r.decode() for r in rows])
@@ -214,6 +228,7 @@ class TestTokensChanged:
 
 # -- BaseExceptions -----------------------------------------------------------------
 
+
 class Stop(BaseException):
     pass
 
@@ -224,6 +239,7 @@ RAISED = [KeyboardInterrupt, SystemExit, GeneratorExit, Stop]
 def raiser(exc):
     def hook():
         raise exc
+
     return hook
 
 
@@ -272,6 +288,7 @@ def from_token_len(func, exc):
     class Tokens(list):
         def __len__(self):
             raise exc
+
     lines = plain(func, 8)
     lines[5] = Row(Tokens(lines[5].split()))
     return lines
@@ -281,13 +298,21 @@ def from_token_item(func, exc):
     class Tokens(list):
         def __getitem__(self, i):
             raise exc
+
     lines = plain(func, 8)
     lines[5] = Row(Tokens(lines[5].split()))
     return lines
 
 
-SOURCES = [from_split, from_token, from_vertex, from_len, from_item, from_token_len,
-           from_token_item]
+SOURCES = [
+    from_split,
+    from_token,
+    from_vertex,
+    from_len,
+    from_item,
+    from_token_len,
+    from_token_item,
+]
 
 
 @BOTH
@@ -325,6 +350,7 @@ def test_count_tokens_with_a_line_that_clears_the_list():
 
 
 # -- sizes at the 64-bit edges -----------------------------------------------------
+
 
 @BOTH
 class TestSizeEdges:
@@ -375,8 +401,10 @@ class TestSizeEdges:
 class TestRereadSizeEdges:
     LINES = ["1 2 3", "4 5 6"]
 
-    @pytest.mark.parametrize("start,count", [(MAX, 1), (0, MAX), (1, MAX), (-(2**63), 1),
-                                             (0, -(2**63)), (3, 0), (MAX, MAX)])
+    @pytest.mark.parametrize(
+        "start,count",
+        [(MAX, 1), (0, MAX), (1, MAX), (-(2**63), 1), (0, -(2**63)), (3, 0), (MAX, MAX)],
+    )
     def test_read_numbers_declines(self, start, count):
         assert _vtk_reread.read_numbers(self.LINES, start, count, "f") is None
 
@@ -385,8 +413,10 @@ class TestRereadSizeEdges:
         with pytest.raises(OverflowError):
             _vtk_reread.read_numbers(self.LINES, start, count, "f")
 
-    @pytest.mark.parametrize("start,stop,want", [(-(2**63), MAX, 6), (MAX, -(2**63), 0),
-                                                 (1, MAX, 3), (-5, 1, 3), (MAX, MAX, 0)])
+    @pytest.mark.parametrize(
+        "start,stop,want",
+        [(-(2**63), MAX, 6), (MAX, -(2**63), 0), (1, MAX, 3), (-5, 1, 3), (MAX, MAX, 0)],
+    )
     def test_count_tokens(self, start, stop, want):
         assert _vtk_reread.count_tokens(self.LINES, start, stop) == want
 
@@ -397,6 +427,7 @@ class TestRereadSizeEdges:
 
 
 # -- lengths that lie -----------------------------------------------------------------
+
 
 @BOTH
 class TestLyingLength:
@@ -449,6 +480,7 @@ class TestLyingLength:
 
 # -- np rebound in the middle of a call ----------------------------------------------
 
+
 class Recorder:
     """A stand-in for NumPy's array(): records what it is given."""
 
@@ -496,8 +528,9 @@ class TestNumpyReboundMidStream:
     @pytest.mark.parametrize("big_at", [2, 9])
     def test_stand_in_after_values_beyond_int32(self, big_at):
         rec = Recorder()
-        lines = cells_rebinding(5, lambda: types.SimpleNamespace(array=rec, int32="i4"),
-                                big_at=big_at)
+        lines = cells_rebinding(
+            5, lambda: types.SimpleNamespace(array=rec, int32="i4"), big_at=big_at
+        )
         cells(lines, 0, 12)
         rows = plain(cells, 12)
         rows[big_at] = "2 3000000000 1"
@@ -535,6 +568,7 @@ class TestNumpyReboundMidStream:
     def test_stand_in_raising_a_base_exception(self):
         def array(values, dtype=None):
             raise Stop()
+
         with pytest.raises(Stop):
             cells(cells_rebinding(6, types.SimpleNamespace(array=array, int32=np.int32)), 0, 12)
 

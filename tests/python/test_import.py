@@ -5,12 +5,10 @@ import importlib
 import inspect
 import sys
 
-import numpy as np
 import pytest
+from conftest import run_python
 
 from veltrane.codecs import _vtk_parse as m
-
-from conftest import run_python
 
 FUNCS = [
     (m.parse_ascii_coords, "parse_ascii_coords", 22, "n_verts"),
@@ -92,8 +90,10 @@ class TestImportSemantics:
         """)
         kind, msg = proc.stdout.splitlines()[0].split("|")
         assert kind == "ImportError"
-        assert msg == ("Interpreter change detected - this module can only be loaded into "
-                       "one interpreter per process.")
+        assert msg == (
+            "Interpreter change detected - this module can only be loaded into "
+            "one interpreter per process."
+        )
         assert proc.stdout.splitlines()[1] == "[[1.0, 2.0, 3.0]]"
 
     def test_import_without_numpy_fails_cleanly_and_can_be_retried(self):

@@ -51,12 +51,15 @@ def measure(fn, reps=REPS, rounds=ROUNDS):
 
 def per_array_drift():
     # Keyword arguments cost NumPy's parser more; each array costs this.
-    drifts = [measure(f, rounds=1)[0][0]
-              for f in (lambda: np.zeros(3), lambda: np.ones(3), lambda: np.empty(3))]
+    drifts = [
+        measure(f, rounds=1)[0][0]
+        for f in (lambda: np.zeros(3), lambda: np.ones(3), lambda: np.empty(3))
+    ]
     return round(min(drifts) / REPS)
 
 
 # -- stand-ins for np ---------------------------------------------------------
+
 
 class StandIn:
     """np as the parsers use it, without NumPy: results backed by memoryview
@@ -85,6 +88,7 @@ class StandIn:
 def raise_(exc_type):
     def f(*args, **kwargs):
         raise exc_type("from a stand-in")
+
     return f
 
 
@@ -109,6 +113,7 @@ MISSING = "missing"
 
 
 # -- odd lines and tokens -----------------------------------------------------
+
 
 class Line:
     """A line whose split() returns what it is given."""
@@ -190,8 +195,14 @@ line_starts = _vtk_reread.line_starts
 count_tokens_in = _vtk_reread.count_tokens_in
 
 XYZ = ["1 2 3", "4.5\t-6e2 7", "1_000 .5 -0", "nan -inf 1e999"]
-XYZ_GENERAL = ["1\u20032 3", b"1 2 3", Line(["1", 2, 3.5]), Line([Num(1.0), b"2", bytearray(b"3")]),
-               "\u0663 1 2", "1 2 3 "]
+XYZ_GENERAL = [
+    "1\u20032 3",
+    b"1 2 3",
+    Line(["1", 2, 3.5]),
+    Line([Num(1.0), b"2", bytearray(b"3")]),
+    "\u0663 1 2",
+    "1 2 3 ",
+]
 ROWS = ["3 0 1 2", "2 1 2", "0", "1 7 99", b"2 5 6"]
 ROWS_GENERAL = ["2\u20030 1", "2 1_0 \u0663", Line(["2", 1, Num(2)]), "3  0 1 2 surplus"]
 
@@ -204,8 +215,12 @@ def cases():
 
     standin = StandIn()
     # parse_ascii_coords: results, with NumPy and with the stand-in.
-    for name, lines in [("str", XYZ), ("general", XYZ_GENERAL), ("tuple", tuple(XYZ)),
-                        ("seq", Seq(XYZ))]:
+    for name, lines in [
+        ("str", XYZ),
+        ("general", XYZ_GENERAL),
+        ("tuple", tuple(XYZ)),
+        ("seq", Seq(XYZ)),
+    ]:
         add(f"coords-{name}", coords, (lines, 0, len(lines)), np_=REAL, arrays=1)
         add(f"coords-{name}-standin", coords, (lines, 0, len(lines)), TypeError, standin)
     add("coords-empty", coords, ([], 0, 0), np_=REAL, arrays=1)
@@ -235,8 +250,15 @@ def cases():
                 # NumPy exports the buffer, which costs what it costs a memoryview.
                 calib = lambda a=empty: memoryview(a).release()
             empty = returns(empty)
-        add(f"coords-buffer-{name}", coords, (XYZ, 0, 1), exc, StandIn(empty=empty), arrays,
-            calib=calib)
+        add(
+            f"coords-buffer-{name}",
+            coords,
+            (XYZ, 0, 1),
+            exc,
+            StandIn(empty=empty),
+            arrays,
+            calib=calib,
+        )
     add("coords-fetch", coords, (Seq(XYZ, bad=1), 0, 2), LookupError, standin)
     add("coords-no-split", coords, ([None], 0, 1), AttributeError, standin)
     add("coords-split-raises", coords, ([Line(None)], 0, 1), TypeError, standin)
@@ -244,18 +266,33 @@ def cases():
     for k, line in enumerate(["1 2", "1 2 3 4", "", "   "]):
         add(f"coords-not-one-vertex-{k}", coords, (["1 2 3", line], 0, 2), ValueError, standin)
     for j in range(3):
-        for name, bad in [("text", "abc"), ("bytes", b"1,5"), ("raises", BadFloat()),
-                          ("non-float", Num("x")), ("no-float", object()), ("underscore", "1__0")]:
+        for name, bad in [
+            ("text", "abc"),
+            ("bytes", b"1,5"),
+            ("raises", BadFloat()),
+            ("non-float", Num("x")),
+            ("no-float", object()),
+            ("underscore", "1__0"),
+        ]:
             toks = ["1", "2", "3"]
             toks[j] = bad
             line = " ".join(toks) if isinstance(bad, str) else Line(toks)
-            exc = (TypeError if name in ("non-float", "no-float") else
-                   ArithmeticError if name == "raises" else ValueError)
+            exc = (
+                TypeError
+                if name in ("non-float", "no-float")
+                else ArithmeticError
+                if name == "raises"
+                else ValueError
+            )
             add(f"coords-token{j}-{name}", coords, ([line], 0, 1), exc, standin)
 
     # parse_ascii_cells_v42: results, native and through lists.
-    for name, lines in [("str", ROWS), ("general", ROWS_GENERAL), ("tuple", tuple(ROWS)),
-                        ("seq", Seq(ROWS))]:
+    for name, lines in [
+        ("str", ROWS),
+        ("general", ROWS_GENERAL),
+        ("tuple", tuple(ROWS)),
+        ("seq", Seq(ROWS)),
+    ]:
         add(f"cells-{name}", cells, (lines, 0, len(lines)), np_=REAL, arrays=2)
         add(f"cells-{name}-standin", cells, (lines, 0, len(lines)), np_=standin, arrays=2)
     add("cells-empty", cells, ([], 0, 0), np_=REAL, arrays=2)
@@ -263,8 +300,15 @@ def cases():
     wide = ["2 1 4294967296", "1 -2147483649", "3 0 1 2"]
     add("cells-wide-standin", cells, (wide, 0, 3), np_=standin, arrays=2)
     # NumPy refuses the first list; what that costs it is counted on NumPy alone.
-    add("cells-wide-numpy", cells, (wide, 0, 3), OverflowError, REAL, arrays=2,
-        calib=lambda: raises(OverflowError, np.array, [1, 2, 4294967296], dtype=np.int32))
+    add(
+        "cells-wide-numpy",
+        cells,
+        (wide, 0, 3),
+        OverflowError,
+        REAL,
+        arrays=2,
+        calib=lambda: raises(OverflowError, np.array, [1, 2, 4294967296], dtype=np.int32),
+    )
     add("cells-wide-general", cells, ([Line(["1", 2**40])], 0, 1), np_=standin, arrays=2)
     add("cells-array-raises", cells, (ROWS, 0, 2), KeyError, StandIn(array=raise_(KeyError)), 2)
     add("cells-no-array", cells, (ROWS, 0, 2), AttributeError, types.SimpleNamespace(int32="i"), 2)
@@ -276,15 +320,25 @@ def cases():
     add("cells-fetch", cells, (Seq(ROWS, bad=1), 0, 2), LookupError, standin, 2)
     add("cells-no-split", cells, ([1], 0, 1), AttributeError, standin, 2)
     add("cells-tokens-len", cells, ([Line(Tokens(["1", "0"]))], 0, 1), RuntimeError, standin, 2)
-    add("cells-tokens-len-again", cells, ([Line(Tokens(["1", "0"], 2))], 0, 1), RuntimeError,
-        standin, 2)
-    for name, row, exc in [("blank", " ", ValueError), ("count-text", "x 1", ValueError),
-                           ("count-overflow", "99999999999999999999 1", OverflowError),
-                           ("count-negative", "-1 5", ValueError), ("short", "3 1 2", ValueError),
-                           ("vertex-text", "2 1 x", ValueError),
-                           ("vertex-float", "2 1 2.0", ValueError),
-                           ("count-object", Line([object(), "1"]), TypeError),
-                           ("vertex-object", Line(["1", BadFloat()]), TypeError)]:
+    add(
+        "cells-tokens-len-again",
+        cells,
+        ([Line(Tokens(["1", "0"], 2))], 0, 1),
+        RuntimeError,
+        standin,
+        2,
+    )
+    for name, row, exc in [
+        ("blank", " ", ValueError),
+        ("count-text", "x 1", ValueError),
+        ("count-overflow", "99999999999999999999 1", OverflowError),
+        ("count-negative", "-1 5", ValueError),
+        ("short", "3 1 2", ValueError),
+        ("vertex-text", "2 1 x", ValueError),
+        ("vertex-float", "2 1 2.0", ValueError),
+        ("count-object", Line([object(), "1"]), TypeError),
+        ("vertex-object", Line(["1", BadFloat()]), TypeError),
+    ]:
         add(f"cells-{name}", cells, (["2 0 1", row], 0, 2), exc, standin, 2)
 
     # The binding, for both functions.
@@ -298,8 +352,14 @@ def cases():
         add(f"{pre}-bind-start-float", fn, (XYZ, 1.5, 1), TypeError)
         add(f"{pre}-bind-start-huge", fn, (XYZ, 2**70, 1), OverflowError)
         add(f"{pre}-bind-count-text", fn, (XYZ, 0, "1"), TypeError)
-        add(f"{pre}-bind-count-index", fn, (XYZ, 0, Num(1)), None, REAL,
-            arrays=1 if fn is coords else 2)
+        add(
+            f"{pre}-bind-count-index",
+            fn,
+            (XYZ, 0, Num(1)),
+            None,
+            REAL,
+            arrays=1 if fn is coords else 2,
+        )
         add(f"{pre}-bind-count-index-raises", fn, (XYZ, 0, Num(None)), TypeError)
         add(f"{pre}-bind-int64-edge", fn, (XYZ, 2**63 - 1, 1), IndexError)
 
@@ -355,9 +415,11 @@ def test_no_growth(fn, args, kwargs, exc, np_, arrays, calib, drift, monkeypatch
         monkeypatch.setattr(_vtk_parse, "np", StandIn())
 
     if exc is None:
+
         def call():
             fn(*args, **kwargs)
     else:
+
         def call():
             try:
                 fn(*args, **kwargs)
@@ -368,10 +430,12 @@ def test_no_growth(fn, args, kwargs, exc, np_, arrays, calib, drift, monkeypatch
 
     want = arrays * drift * REPS + (calibrate(calib) if calib else 0)
     rounds = measure(call)
-    assert any(abs(refs - want) <= SLACK for refs, _ in rounds), \
+    assert any(abs(refs - want) <= SLACK for refs, _ in rounds), (
         f"total references moved by {[r for r, _ in rounds]} a round, {want} expected"
-    assert any(blocks <= SLACK for _, blocks in rounds), \
+    )
+    assert any(blocks <= SLACK for _, blocks in rounds), (
         f"{[b for _, b in rounds]} memory blocks more a round"
+    )
 
 
 def calibrate(fn):
@@ -380,6 +444,7 @@ def calibrate(fn):
 
 
 # -- vtk.read -----------------------------------------------------------------
+
 
 def reachable():
     """Every object reachable from the collector's roots, by id."""
@@ -427,7 +492,7 @@ def broken_files(tmp):
     files = {
         "truncated": "".join(lines[: at + 5]),
         "junk-point": text.replace("0.875703", "0.87x5703", 1),
-        "junk-cell": "".join(lines[: at + 2] + ["3 1 2 zz\n"] + lines[at + 3:]),
+        "junk-cell": "".join(lines[: at + 2] + ["3 1 2 zz\n"] + lines[at + 3 :]),
         "count": text.replace("POINTS 120", "POINTS 121", 1),
         "binary-noise": "".join(lines[:10]) + "\x00\xff\x13" * 40,
     }
@@ -460,8 +525,10 @@ def test_read_good_files_hold_nothing(name):
     check_read(lambda: vtk.read(path))
 
 
-@pytest.mark.parametrize("name", ["truncated", "junk-point", "junk-cell", "count", "binary-noise",
-                                  "missing", "directory"])
+@pytest.mark.parametrize(
+    "name",
+    ["truncated", "junk-point", "junk-cell", "count", "binary-noise", "missing", "directory"],
+)
 def test_read_broken_files_hold_nothing(name, broken, tmp_path):
     path = {"missing": tmp_path / "nothing.vtk", "directory": tmp_path}.get(name) or broken[name]
     exc = OSError if name in ("missing", "directory") else vtk.VtkFormatError

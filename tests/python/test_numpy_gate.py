@@ -26,9 +26,21 @@ SIZE_MSG = (
 URL = "https://numpy.org/devdocs/user/troubleshooting-importerror.html#c-api-incompatibility"
 
 TYPES = [
-    "dtype", "flatiter", "broadcast", "ndarray", "generic", "number", "integer",
-    "signedinteger", "unsignedinteger", "inexact", "floating", "complexfloating",
-    "flexible", "character", "ufunc",
+    "dtype",
+    "flatiter",
+    "broadcast",
+    "ndarray",
+    "generic",
+    "number",
+    "integer",
+    "signedinteger",
+    "unsignedinteger",
+    "inexact",
+    "floating",
+    "complexfloating",
+    "flexible",
+    "character",
+    "ufunc",
 ]
 
 # Made importable as `_gate_support` by every case.
@@ -76,12 +88,11 @@ def capsule(abi=0x2000000, feature=0x11, order=1, name=None):
 '''
 
 STAND_IN_INIT = (
-    "from _real_numpy import (" + ", ".join(TYPES) + ")\n"
-    "from _gate_support import make_type\n"
+    "from _real_numpy import (" + ", ".join(TYPES) + ")\nfrom _gate_support import make_type\n"
 )
 REAL_CAPSULE = "from _gate_support import REAL_API as _ARRAY_API\n"
 
-DRIVER = '''
+DRIVER = """
 import json, sys, traceback, warnings
 
 import numpy as _real
@@ -117,7 +128,7 @@ def use_real_numpy():
     del sys.path[:2]
 
 out = {}
-'''
+"""
 
 
 def run(tmp_path, files, body="out['result'] = attempt()", *, args=(), record=True):
@@ -130,8 +141,9 @@ def run(tmp_path, files, body="out['result'] = attempt()", *, args=(), record=Tr
         path.write_text(textwrap.dedent(text))
     support.mkdir()
     (support / "_gate_support.py").write_text(SUPPORT)
-    consts = dict(STAND_IN=str(stand_in), SUPPORT_DIR=str(support), INIT=INIT,
-                  IMPORT_ARRAY=IMPORT_ARRAY)
+    consts = dict(
+        STAND_IN=str(stand_in), SUPPORT_DIR=str(support), INIT=INIT, IMPORT_ARRAY=IMPORT_ARRAY
+    )
     script = "".join(f"{k} = {v!r}\n" for k, v in consts.items()) + DRIVER
     if record:
         script += (
@@ -143,8 +155,9 @@ def run(tmp_path, files, body="out['result'] = attempt()", *, args=(), record=Tr
     else:
         script += textwrap.dedent(body)
     script += "\nprint(json.dumps(out))\n"
-    proc = subprocess.run([sys.executable, *args, "-c", script], capture_output=True,
-                          text=True, timeout=120)
+    proc = subprocess.run(
+        [sys.executable, *args, "-c", script], capture_output=True, text=True, timeout=120
+    )
     assert proc.returncode == 0, proc.stderr
     return json.loads(proc.stdout.splitlines()[-1])
 
@@ -158,8 +171,12 @@ def stand_in(init_extra="", api=REAL_CAPSULE, layout="_core"):
 
 
 def error(type_, message, entries, context=None):
-    return {"type": type_, "args": [message], "entries": [list(e) for e in entries],
-            "context": context}
+    return {
+        "type": type_,
+        "args": [message],
+        "entries": [list(e) for e in entries],
+        "context": context,
+    }
 
 
 def failed(result):
@@ -176,22 +193,31 @@ class TestTypeSizes:
     def test_missing_type(self, tmp_path):
         out = run(tmp_path, stand_in("del flatiter\n"))
         assert failed(out["result"]) == error(
-            "AttributeError", "module 'numpy' has no attribute 'flatiter'", AT_FETCH)
+            "AttributeError", "module 'numpy' has no attribute 'flatiter'", AT_FETCH
+        )
 
     def test_not_a_type(self, tmp_path):
         out = run(tmp_path, stand_in("broadcast = 42\n"))
         assert failed(out["result"]) == error(
-            "TypeError", "numpy.broadcast is not a type object", AT_FETCH)
+            "TypeError", "numpy.broadcast is not a type object", AT_FETCH
+        )
 
     # Expected sizes: CPython 3.15 and NumPy's headers at C-API level 1.25.
-    @pytest.mark.parametrize("name,size", [
-        ("dtype", 32), ("flatiter", 2632), ("broadcast", 304), ("ndarray", 96),
-        ("ufunc", 232),
-    ])
+    @pytest.mark.parametrize(
+        "name,size",
+        [
+            ("dtype", 32),
+            ("flatiter", 2632),
+            ("broadcast", 304),
+            ("ndarray", 96),
+            ("ufunc", 232),
+        ],
+    )
     def test_too_small(self, tmp_path, name, size):
         out = run(tmp_path, stand_in(f"{name} = make_type({name!r}, {size - 8})\n"))
         assert failed(out["result"]) == error(
-            "ValueError", SIZE_MSG.format("numpy", name, size, size - 8), AT_FETCH)
+            "ValueError", SIZE_MSG.format("numpy", name, size, size - 8), AT_FETCH
+        )
         assert out["warnings"] == []
 
     def test_builtins_type_too_small(self, tmp_path):
@@ -212,14 +238,18 @@ class TestTypeSizes:
         """
         out = run(tmp_path, stand_in(), body)
         assert failed(out["result"]) == error(
-            "ValueError", SIZE_MSG.format("builtins", "type", 944, 936), AT_FETCH)
+            "ValueError", SIZE_MSG.format("builtins", "type", 944, 936), AT_FETCH
+        )
 
-    @pytest.mark.parametrize("basic,item,passes", [
-        (88, 0, False),   # too small
-        (88, 1, True),    # a small item counts as a pointer's worth
-        (80, 4, False),   # ... and no more
-        (104, 0, True),   # grown, but ndarray is not warned about
-    ])
+    @pytest.mark.parametrize(
+        "basic,item,passes",
+        [
+            (88, 0, False),  # too small
+            (88, 1, True),  # a small item counts as a pointer's worth
+            (80, 4, False),  # ... and no more
+            (104, 0, True),  # grown, but ndarray is not warned about
+        ],
+    )
     def test_item_size_and_ignore_mode(self, tmp_path, basic, item, passes):
         out = run(tmp_path, stand_in(f"ndarray = make_type('ndarray', {basic}, {item})\n"))
         if passes:
@@ -236,10 +266,15 @@ class TestTypeSizes:
         assert out["warnings"] == [["RuntimeWarning", SIZE_MSG.format("numpy", name, 16, 24)]]
 
     def test_grown_type_fails_when_warnings_are_errors(self, tmp_path):
-        out = run(tmp_path, stand_in("generic = make_type('generic', 24)\n"),
-                  args=["-W", "error"], record=False)
+        out = run(
+            tmp_path,
+            stand_in("generic = make_type('generic', 24)\n"),
+            args=["-W", "error"],
+            record=False,
+        )
         assert failed(out["result"]) == error(
-            "RuntimeWarning", SIZE_MSG.format("numpy", "generic", 16, 24), AT_FETCH)
+            "RuntimeWarning", SIZE_MSG.format("numpy", "generic", 16, 24), AT_FETCH
+        )
 
 
 def with_capsule(**kw):
@@ -248,28 +283,62 @@ def with_capsule(**kw):
 
 
 class TestApiImport:
-    @pytest.mark.parametrize("files,first", [
-        (stand_in(api="_ARRAY_API = object()\n"),
-         ["RuntimeError", "_ARRAY_API is not PyCapsule object"]),
-        (with_capsule(name=b"other"), ["RuntimeError", "_ARRAY_API is NULL pointer"]),
-        (stand_in(api=""),
-         ["AttributeError", "module 'numpy._core._multiarray_umath' has no attribute '_ARRAY_API'"]),
-        (with_capsule(abi=0x2000001),
-         ["RuntimeError",
-          "module compiled against ABI version 0x2000000 but this version of numpy is 0x2000001"]),
-        (with_capsule(feature=0x10),
-         ["RuntimeError",
-          "module was compiled against NumPy C-API version 0x11 (NumPy 1.25) but the running "
-          "NumPy has C-API version 0x10. Check the section C-API incompatibility at the "
-          f"Troubleshooting ImportError section at {URL} for indications on how to solve "
-          "this problem."]),
-        (with_capsule(order=0), ["RuntimeError", "FATAL: module compiled as unknown endian"]),
-        (with_capsule(order=2),
-         ["RuntimeError",
-          "FATAL: module compiled as little endian, but detected different endianness at runtime"]),
-        (stand_in(layout=None), ["ModuleNotFoundError", "No module named 'numpy.core'"]),
-    ], ids=["not-capsule", "named-capsule", "no-attribute", "abi", "feature", "unknown-endian",
-            "big-endian", "no-module"])
+    @pytest.mark.parametrize(
+        "files,first",
+        [
+            (
+                stand_in(api="_ARRAY_API = object()\n"),
+                ["RuntimeError", "_ARRAY_API is not PyCapsule object"],
+            ),
+            (with_capsule(name=b"other"), ["RuntimeError", "_ARRAY_API is NULL pointer"]),
+            (
+                stand_in(api=""),
+                [
+                    "AttributeError",
+                    "module 'numpy._core._multiarray_umath' has no attribute '_ARRAY_API'",
+                ],
+            ),
+            (
+                with_capsule(abi=0x2000001),
+                [
+                    "RuntimeError",
+                    "module compiled against ABI version 0x2000000 but this version of numpy "
+                    "is 0x2000001",
+                ],
+            ),
+            (
+                with_capsule(feature=0x10),
+                [
+                    "RuntimeError",
+                    "module was compiled against NumPy C-API version 0x11 (NumPy 1.25) but the "
+                    "running "
+                    "NumPy has C-API version 0x10. Check the section C-API incompatibility at the "
+                    f"Troubleshooting ImportError section at {URL} for indications on how to solve "
+                    "this problem.",
+                ],
+            ),
+            (with_capsule(order=0), ["RuntimeError", "FATAL: module compiled as unknown endian"]),
+            (
+                with_capsule(order=2),
+                [
+                    "RuntimeError",
+                    "FATAL: module compiled as little endian, but detected different "
+                    "endianness at runtime",
+                ],
+            ),
+            (stand_in(layout=None), ["ModuleNotFoundError", "No module named 'numpy.core'"]),
+        ],
+        ids=[
+            "not-capsule",
+            "named-capsule",
+            "no-attribute",
+            "abi",
+            "feature",
+            "unknown-endian",
+            "big-endian",
+            "no-module",
+        ],
+    )
     def test_failure_becomes_import_error(self, tmp_path, files, first):
         out = run(tmp_path, files)
         err = failed(out["result"])
@@ -293,9 +362,14 @@ class TestApiImport:
     def test_no_fallback_on_other_import_errors(self, tmp_path):
         files = stand_in(api="raise ImportError('broken build')\n")
         files["numpy/core/__init__.py"] = ""
-        files["numpy/core/_multiarray_umath.py"] = "import sys\nsys.fell_back = True\n" + REAL_CAPSULE
-        out = run(tmp_path, files, "out['result'] = attempt()\nout['fell_back'] = "
-                                   "hasattr(sys, 'fell_back')\n")
+        files["numpy/core/_multiarray_umath.py"] = (
+            "import sys\nsys.fell_back = True\n" + REAL_CAPSULE
+        )
+        out = run(
+            tmp_path,
+            files,
+            "out['result'] = attempt()\nout['fell_back'] = hasattr(sys, 'fell_back')\n",
+        )
         err = failed(out["result"])
         assert err["args"] == [FAILED]
         assert err["context"]["type"] == "ImportError"
@@ -313,9 +387,17 @@ class TestApiImport:
 class TestRealNumpy:
     def test_passes_silently(self):
         proc = subprocess.run(
-            [sys.executable, "-W", "error", "-c",
-             "import numpy, veltrane.codecs._vtk_parse as m; assert m.np is numpy"],
-            capture_output=True, text=True, timeout=120)
+            [
+                sys.executable,
+                "-W",
+                "error",
+                "-c",
+                "import numpy, veltrane.codecs._vtk_parse as m; assert m.np is numpy",
+            ],
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
         assert proc.returncode == 0 and proc.stderr == "", proc.stderr
 
     def test_import_after_failure_succeeds(self, tmp_path):

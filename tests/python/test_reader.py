@@ -36,8 +36,7 @@ def same(ours, theirs):
 
 def text_file(tmp_path, body, dataset="UNSTRUCTURED_GRID", version="4.2"):
     path = tmp_path / "t.vtk"
-    path.write_text(f"# vtk DataFile Version {version}\ntitle\nASCII\nDATASET {dataset}\n"
-                    + body)
+    path.write_text(f"# vtk DataFile Version {version}\ntitle\nASCII\nDATASET {dataset}\n" + body)
     return path
 
 
@@ -81,10 +80,14 @@ class TestRealWriters:
             same(mesh.cell_types, oracle["cell_types"])
         else:
             assert mesh.cell_types is None
-        ours = {f"{group}/{k}": v for group in ("point_data", "cell_data", "field_data")
-                for k, v in getattr(mesh, group).items()}
-        assert sorted(ours) == sorted(k for k in oracle if k.split("/")[0] in
-                                      ("point_data", "cell_data", "field_data"))
+        ours = {
+            f"{group}/{k}": v
+            for group in ("point_data", "cell_data", "field_data")
+            for k, v in getattr(mesh, group).items()
+        }
+        assert sorted(ours) == sorted(
+            k for k in oracle if k.split("/")[0] in ("point_data", "cell_data", "field_data")
+        )
         for key, values in ours.items():
             same(values, oracle[key])
 
@@ -95,7 +98,8 @@ class TestRealWriters:
         # VTK puts three points on a line, but one cell.
         how = "python" if vtk._vtk_reread is None else "native"
         assert paths == [("POINTS", how, "not one point to a line")] + [
-            (kw, "fast", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")]
+            (kw, "fast", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
+        ]
 
 
 def plain_nan(a):
@@ -116,18 +120,21 @@ def meshes():
     def build(draw):
         n = draw(st.integers(0, 6))
         dataset = draw(st.sampled_from(["UNSTRUCTURED_GRID", "POLYDATA"]))
-        points = plain_nan(draw(st.lists(floats, min_size=3 * n, max_size=3 * n))
-                           ).reshape(n, 3)
+        points = plain_nan(draw(st.lists(floats, min_size=3 * n, max_size=3 * n))).reshape(n, 3)
         cell = st.lists(st.integers(0, n - 1), max_size=5) if n else st.just([])
-        sections = ("CELLS",) if dataset == "UNSTRUCTURED_GRID" else \
-            ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
-        cells = {kw: vtk.CellBlock.from_cells(draw(st.lists(cell, max_size=4)))
-                 for kw in sections}
+        sections = (
+            ("CELLS",)
+            if dataset == "UNSTRUCTURED_GRID"
+            else ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
+        )
+        cells = {kw: vtk.CellBlock.from_cells(draw(st.lists(cell, max_size=4))) for kw in sections}
         n_cells = sum(len(b) for b in cells.values())
         types = None
         if dataset == "UNSTRUCTURED_GRID":
-            types = np.array(draw(st.lists(st.integers(0, 255), min_size=n_cells,
-                                           max_size=n_cells)), dtype=np.uint8)
+            types = np.array(
+                draw(st.lists(st.integers(0, 255), min_size=n_cells, max_size=n_cells)),
+                dtype=np.uint8,
+            )
 
         def arrays(rows):
             out = {}
@@ -135,32 +142,42 @@ def meshes():
                 k = draw(st.integers(1, 3))
                 if draw(st.booleans()) and draw(st.booleans()):
                     text = st.text(st.characters(blacklist_categories=("Cs",)), max_size=4)
-                    a = np.array(draw(st.lists(text, min_size=rows * k, max_size=rows * k)),
-                                 dtype=np.str_)
+                    a = np.array(
+                        draw(st.lists(text, min_size=rows * k, max_size=rows * k)), dtype=np.str_
+                    )
                     out[name] = a if k == 1 else a.reshape(rows, k)
                     continue
                 dt = np.dtype(draw(st.sampled_from(dtypes)))
-                raw = draw(st.binary(min_size=rows * k * dt.itemsize,
-                                     max_size=rows * k * dt.itemsize))
-                a = np.frombuffer(raw, dtype=dt if dt != bool else np.uint8).copy()
-                a = (a & 1).astype(bool) if dt == bool else a
+                raw = draw(
+                    st.binary(min_size=rows * k * dt.itemsize, max_size=rows * k * dt.itemsize)
+                )
+                a = np.frombuffer(raw, dtype=np.uint8 if dt.kind == "b" else dt).copy()
+                a = (a & 1).astype(bool) if dt.kind == "b" else a
                 # Data come back as float64 or the integer dtype they went out as.
                 a = plain_nan(a) if dt.kind == "f" else a
                 out[name] = a if k == 1 else a.reshape(rows, k)
             return out
 
-        return vtk.Mesh(points=points, cells=cells, cell_types=types,
-                        point_data=arrays(n), cell_data=arrays(n_cells),
-                        field_data=arrays(draw(st.integers(0, 3))), dataset=dataset,
-                        title=draw(st.text(st.characters(codec="ascii",
-                                                         blacklist_characters="\r\n"),
-                                           max_size=20)))
+        return vtk.Mesh(
+            points=points,
+            cells=cells,
+            cell_types=types,
+            point_data=arrays(n),
+            cell_data=arrays(n_cells),
+            field_data=arrays(draw(st.integers(0, 3))),
+            dataset=dataset,
+            title=draw(
+                st.text(st.characters(codec="ascii", blacklist_characters="\r\n"), max_size=20)
+            ),
+        )
+
     return build()
 
 
 class TestRoundTrip:
-    @settings(max_examples=150, deadline=None,
-              suppress_health_check=[HealthCheck.function_scoped_fixture])
+    @settings(
+        max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+    )
     @given(mesh=meshes(), version=st.sampled_from(["4.2", "5.1"]))
     def test_write_then_read_gives_the_same_bits(self, tmp_path, mesh, version):
         self.check(tmp_path, mesh, version)
@@ -195,24 +212,33 @@ class TestRoundTrip:
     @pytest.mark.parametrize("version", ["4.2", "5.1"])
     def test_polyhedron_stream_and_names_survive(self, tmp_path, version):
         stream = [2, 3, 0, 1, 2, 3, 0, 1, 3]
-        mesh = vtk.Mesh(points=np.eye(4, 3), cells={"CELLS": vtk.CellBlock.from_cells(
-            [stream])}, cell_types=np.array([42], np.uint8),
-            cell_data={"a b%c µ": np.array([-0.0])})
+        mesh = vtk.Mesh(
+            points=np.eye(4, 3),
+            cells={"CELLS": vtk.CellBlock.from_cells([stream])},
+            cell_types=np.array([42], np.uint8),
+            cell_data={"a b%c µ": np.array([-0.0])},
+        )
         vtk.write(tmp_path / "p.vtk", mesh, version=version)
         back = vtk.read(tmp_path / "p.vtk")
         assert back.cells["CELLS"].connectivity.tolist() == stream
         assert bits(back.cell_data["a b%c µ"]) == bits(np.array([-0.0]))
 
-    @pytest.mark.parametrize("mesh, message", [
-        (vtk.Mesh(points=np.zeros((1, 2)), cells={}), "shape"),
-        (vtk.Mesh(points=np.zeros((1, 3)), cells={}, title="a\nb"), "single line"),
-        (vtk.Mesh(points=np.zeros((1, 3)), cells={}, point_data={"": np.zeros(1)}),
-         "non-empty"),
-        (vtk.Mesh(points=np.zeros((1, 3)), cells={}, point_data={"x": np.zeros(2)}),
-         "1 rows"),
-        (vtk.Mesh(points=np.zeros((1, 3)), cells={"CELLS": vtk.CellBlock.from_cells([[0]])}),
-         "cell_types has 0 entries for 1 cells"),
-    ])
+    @pytest.mark.parametrize(
+        "mesh, message",
+        [
+            (vtk.Mesh(points=np.zeros((1, 2)), cells={}), "shape"),
+            (vtk.Mesh(points=np.zeros((1, 3)), cells={}, title="a\nb"), "single line"),
+            (
+                vtk.Mesh(points=np.zeros((1, 3)), cells={}, point_data={"": np.zeros(1)}),
+                "non-empty",
+            ),
+            (vtk.Mesh(points=np.zeros((1, 3)), cells={}, point_data={"x": np.zeros(2)}), "1 rows"),
+            (
+                vtk.Mesh(points=np.zeros((1, 3)), cells={"CELLS": vtk.CellBlock.from_cells([[0]])}),
+                "cell_types has 0 entries for 1 cells",
+            ),
+        ],
+    )
     def test_write_refuses_what_would_not_read_back(self, tmp_path, mesh, message):
         with pytest.raises(ValueError, match=re.escape(message)):
             vtk.write(tmp_path / "x.vtk", mesh)
@@ -221,15 +247,18 @@ class TestRoundTrip:
 class TestLayouts:
     """Layouts the native parser declines must read exactly as the plain one does."""
 
-    @pytest.mark.parametrize("body", [
-        TETRA,
-        TETRA.replace("0 0 0\n1 0 0\n0 1 0\n0 0 1\n", "0 0 0 1 0 0\n0 1 0 0 0 1\n"),
-        TETRA.replace("0 0 0\n1 0 0\n0 1 0\n0 0 1\n", "0\n0\n0\n1\n0\n0\n0\n1\n0\n0\n0\n1\n"),
-        TETRA.replace("4 0 1 2 3\n", "4 0 1\n2 3\n"),
-        TETRA.replace("4 0 1 2 3\n", "4\n0\n1\n2\n3\n"),
-        TETRA.replace("\n", "\r\n").replace("POINTS", "\n\npoints").replace("CELLS", "cElls"),
-        TETRA.replace("double", "DOUBLE").replace("CELL_TYPES 1\n10", "CELL_TYPES 1\n\n10"),
-    ])
+    @pytest.mark.parametrize(
+        "body",
+        [
+            TETRA,
+            TETRA.replace("0 0 0\n1 0 0\n0 1 0\n0 0 1\n", "0 0 0 1 0 0\n0 1 0 0 0 1\n"),
+            TETRA.replace("0 0 0\n1 0 0\n0 1 0\n0 0 1\n", "0\n0\n0\n1\n0\n0\n0\n1\n0\n0\n0\n1\n"),
+            TETRA.replace("4 0 1 2 3\n", "4 0 1\n2 3\n"),
+            TETRA.replace("4 0 1 2 3\n", "4\n0\n1\n2\n3\n"),
+            TETRA.replace("\n", "\r\n").replace("POINTS", "\n\npoints").replace("CELLS", "cElls"),
+            TETRA.replace("double", "DOUBLE").replace("CELL_TYPES 1\n10", "CELL_TYPES 1\n\n10"),
+        ],
+    )
     def test_any_layout_of_the_numbers(self, tmp_path, body, path_kind):
         mesh = vtk.read(text_file(tmp_path, body))
         assert mesh.points.tolist() == [[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1]]
@@ -255,7 +284,9 @@ class TestLayouts:
         assert mesh.cell_types.size == 0
 
     def test_data_sections(self, tmp_path):
-        body = TETRA + """POINT_DATA 4
+        body = (
+            TETRA
+            + """POINT_DATA 4
 SCALARS c char 2
 LOOKUP_TABLE my_table
 255 -128 0 127 1 2 3 4
@@ -276,6 +307,7 @@ NULL_ARRAY
 s%20t 1 1 string
 x%25y
 """
+        )
         mesh = vtk.read(text_file(tmp_path, body))
         assert mesh.point_data["c"].tolist() == [[-1, -128], [0, 127], [1, 2], [3, 4]]
         assert mesh.point_data["rgb"].tolist() == [0, 1, 250, 255]
@@ -292,15 +324,21 @@ ERRORS = [
     ("POINTS 1 quad\n0 0 0\n", 5, "unknown data type 'quad'"),
     (TETRA.replace("4 0 1 2 3", "4 0 1 2 4"), 11, "CELLS: point index 4 is outside 0 .. 3"),
     (TETRA.replace("4 0 1 2 3", "4 0 1 2 -1"), 11, "point index -1"),
-    (TETRA.replace("CELLS 1 5", "CELLS 1 6"), 12,
-     "found 'CELL_TYPES' after 5 of 6 numbers: the block holds fewer"),
+    (
+        TETRA.replace("CELLS 1 5", "CELLS 1 6"),
+        12,
+        "found 'CELL_TYPES' after 5 of 6 numbers: the block holds fewer",
+    ),
     (TETRA.replace("CELLS 1 5", "CELLS 1 4"), 11, "1 more number(s)"),
     (TETRA.replace("4 0 1 2 3", "5 0 1 2 3"), 11, "cell 0 runs past the size field 5"),
     (TETRA.replace("4 0 1 2 3", "4 0 1 2 3.0"), 11, "expected an integer, found '3.0'"),
     (TETRA.replace("CELL_TYPES 1\n10", "CELL_TYPES 1\n256"), 13, "outside 0 .. 255"),
     (TETRA.replace("10\n", "42\n"), 11, "face list of polyhedron cell 0"),
-    ("POINTS 0 float\nCELLS 3 0\nOFFSETS int\n0 0 0\nCONNECTIVITY int\nCELL_TYPES 2\n1 42\n",
-     6, "face list of polyhedron cell 1 does not fill its 0 numbers"),
+    (
+        "POINTS 0 float\nCELLS 3 0\nOFFSETS int\n0 0 0\nCONNECTIVITY int\nCELL_TYPES 2\n1 42\n",
+        6,
+        "face list of polyhedron cell 1 does not fill its 0 numbers",
+    ),
     (TETRA.replace("CELL_TYPES 1\n10", "CELL_TYPES 2\n10 10"), 12, "CELL_TYPES lists 2"),
     (TETRA + "POINT_DATA 5\n", 14, "POINT_DATA 5 does not match the 4 points"),
     (TETRA + "CELL_DATA 1\nSCALARS s unsigned_char\n0\n1\n", 17, "more numbers than"),
@@ -311,14 +349,19 @@ ERRORS = [
     (TETRA + "STRANGE 1\n", 14, "unknown section 'STRANGE'"),
     (TETRA + "POINTS 1 float\n0 0 0\n", 14, "a second POINTS section (the first is on line 5)"),
     (TETRA.replace("CELL_TYPES 1\n10\n", ""), 10, "no CELL_TYPES section"),
-    ("CELLS 3 3\nOFFSETS vtktypeint64\n0 2 1\nCONNECTIVITY vtktypeint64\n0 0 0\n", 7,
-     "offset 1 is smaller"),
-    ("CELLS 2 3\nOFFSETS vtktypeint64\n0 2\nCONNECTIVITY vtktypeint64\n0 0 0\n", 7,
-     "the last offset is 2"),
+    (
+        "CELLS 3 3\nOFFSETS vtktypeint64\n0 2 1\nCONNECTIVITY vtktypeint64\n0 0 0\n",
+        7,
+        "offset 1 is smaller",
+    ),
+    (
+        "CELLS 2 3\nOFFSETS vtktypeint64\n0 2\nCONNECTIVITY vtktypeint64\n0 0 0\n",
+        7,
+        "the last offset is 2",
+    ),
     ("CELLS 2 1\nOFFSETS double\n0 1\n", 6, "expected an integer data type"),
     ("CELLS 1000000000000 1\n0\n", 5, "1000000000000 cells cannot fit in 1 numbers"),
-    (TETRA.replace("4 0 1 2 3", "4 0 1 2 " + "9" * 5000), 11,
-     "expected an integer, found '9999"),
+    (TETRA.replace("4 0 1 2 3", "4 0 1 2 " + "9" * 5000), 11, "expected an integer, found '9999"),
 ]
 
 
@@ -332,16 +375,25 @@ class TestErrors:
         assert message in err.value.reason
         assert str(err.value).startswith(f"{path}, line {line}: ")
 
-    @pytest.mark.parametrize("text, line, message", [
-        ("", 1, "not a VTK legacy file"),
-        ("# vtk Data File\n", 1, "expected '# vtk DataFile Version x.y'"),
-        ("# vtk DataFile Version 3.0\nt\nBINARY\n", 3, "BINARY legacy files are not supported"),
-        ("# vtk DataFile Version 3.0\nt\nASCII\nDATASET STRUCTURED_POINTS\n", 4,
-         "DATASET STRUCTURED_POINTS is not supported"),
-        ("# vtk DataFile Version 3.0\nt\nASCII\n", 3, "ends before the DATASET line"),
-        ("# vtk DataFile Version 3.0\nt\nASCII\nDATASET POLYDATA\nCELLS 0 0\n", 5,
-         "CELLS does not belong in POLYDATA"),
-    ])
+    @pytest.mark.parametrize(
+        "text, line, message",
+        [
+            ("", 1, "not a VTK legacy file"),
+            ("# vtk Data File\n", 1, "expected '# vtk DataFile Version x.y'"),
+            ("# vtk DataFile Version 3.0\nt\nBINARY\n", 3, "BINARY legacy files are not supported"),
+            (
+                "# vtk DataFile Version 3.0\nt\nASCII\nDATASET STRUCTURED_POINTS\n",
+                4,
+                "DATASET STRUCTURED_POINTS is not supported",
+            ),
+            ("# vtk DataFile Version 3.0\nt\nASCII\n", 3, "ends before the DATASET line"),
+            (
+                "# vtk DataFile Version 3.0\nt\nASCII\nDATASET POLYDATA\nCELLS 0 0\n",
+                5,
+                "CELLS does not belong in POLYDATA",
+            ),
+        ],
+    )
     def test_header(self, tmp_path, text, line, message):
         (tmp_path / "h.vtk").write_text(text)
         with pytest.raises(vtk.VtkFormatError, match=re.escape(message)) as err:

@@ -15,7 +15,7 @@ def python_read(lines, start, count, kind):
         return vtk._read_numbers(lines, start, count, kind)
     except vtk._NumbersError:
         return None
-    except (ValueError, OverflowError):
+    except ValueError, OverflowError:
         return None
 
 
@@ -32,9 +32,29 @@ def check(lines, start, count, kind):
     assert got.tobytes() == values.tobytes()
 
 
-TOKENS = ["0", "1", "-2", "+3", "1.5", "-0", "1e3", "1_000", "1__0", "inf", "-nan", "x",
-          "9223372036854775807", "9223372036854775808", "18446744073709551615",
-          "18446744073709551616", "-1", "1e999", "POINTS", "007", "2.5e-310"]
+TOKENS = [
+    "0",
+    "1",
+    "-2",
+    "+3",
+    "1.5",
+    "-0",
+    "1e3",
+    "1_000",
+    "1__0",
+    "inf",
+    "-nan",
+    "x",
+    "9223372036854775807",
+    "9223372036854775808",
+    "18446744073709551615",
+    "18446744073709551616",
+    "-1",
+    "1e999",
+    "POINTS",
+    "007",
+    "2.5e-310",
+]
 
 
 @st.composite
@@ -44,7 +64,11 @@ def blocks(draw):
         k = draw(st.integers(0, 5))
         toks = [draw(st.sampled_from(TOKENS) | st.integers(-99, 99).map(str)) for _ in range(k)]
         sep = draw(st.sampled_from([" ", "  ", "\t", " \x0c "]))
-        lines.append(draw(st.sampled_from(["", " "])) + sep.join(toks) + draw(st.sampled_from(["", "\r", " "])))
+        lines.append(
+            draw(st.sampled_from(["", " "]))
+            + sep.join(toks)
+            + draw(st.sampled_from(["", "\r", " "]))
+        )
     start = draw(st.integers(0, len(lines)))
     count = draw(st.integers(0, 12))
     return lines, start, count
@@ -73,13 +97,13 @@ def test_layouts(lines, count, kind, want, pos):
 @pytest.mark.parametrize(
     "lines,count,kind",
     [
-        (["1 2 3"], 2, "f"),        # numbers left over on the last line
-        (["1 2"], 3, "f"),          # the file ends first
-        (["1 x 3"], 3, "f"),        # not a number
-        (["-1"], 1, "u"),           # out of range
-        (["1.0"], 1, "i"),          # int() refuses it
-        (["1 2", "３"], 3, "f"),   # not ASCII: Python's turn
-        (("1 2 3",), 3, "f"),       # not a list
+        (["1 2 3"], 2, "f"),  # numbers left over on the last line
+        (["1 2"], 3, "f"),  # the file ends first
+        (["1 x 3"], 3, "f"),  # not a number
+        (["-1"], 1, "u"),  # out of range
+        (["1.0"], 1, "i"),  # int() refuses it
+        (["1 2", "３"], 3, "f"),  # not ASCII: Python's turn
+        (("1 2 3",), 3, "f"),  # not a list
     ],
 )
 def test_declines(lines, count, kind):
@@ -119,8 +143,9 @@ def test_text_form_agrees_with_line_form(block, kind):
         assert got is None
     else:
         assert got[1] == want[1] and got[0].tobytes() == want[0].tobytes()
-    assert _vtk_reread.count_tokens_in(text, starts, start, start + count) == \
-        _vtk_reread.count_tokens(lines, start, start + count)
+    assert _vtk_reread.count_tokens_in(
+        text, starts, start, start + count
+    ) == _vtk_reread.count_tokens(lines, start, start + count)
 
 
 def test_text_form_refuses_what_it_cannot_trust():

@@ -49,8 +49,10 @@ def fingerprint(result):
             parts.append(result.cell_types)
         for group in (result.point_data, result.cell_data, result.field_data):
             parts += [group[k] for k in sorted(group)]
-        return [(a.dtype.str, a.shape, a.tobytes() if a.dtype.kind != "U" else a.tolist())
-                for a in parts]
+        return [
+            (a.dtype.str, a.shape, a.tobytes() if a.dtype.kind != "U" else a.tolist())
+            for a in parts
+        ]
     if isinstance(result, tuple):
         return [fingerprint(r) for r in result]
     return result.dtype.str, result.shape, result.tobytes()
@@ -114,7 +116,7 @@ def test_steady_load(busy_switching, tmp_path):
             k += 1
             try:
                 got = fingerprint(call())
-            except BaseException as e:  # noqa: BLE001 - reported below
+            except BaseException as e:
                 errors.append(f"{name}: {type(e).__name__}: {e}")
                 return
             if got != want[name]:
@@ -154,15 +156,16 @@ def test_mutating_thread_beside_readers(busy_switching):
                 got = m.parse_ascii_cells_v42(lines, 0, 500)
             except IndexError:
                 continue
-            except BaseException as e:  # noqa: BLE001 - reported below
+            except BaseException as e:
                 errors.append(f"{type(e).__name__}: {e}")
                 return
             if fingerprint(got) != want:
                 errors.append("a mixed read")
                 return
 
-    threads = [threading.Thread(target=mutator)] + [threading.Thread(target=reader)
-                                                    for _ in range(3)]
+    threads = [threading.Thread(target=mutator)] + [
+        threading.Thread(target=reader) for _ in range(3)
+    ]
     for th in threads:
         th.start()
     for th in threads:

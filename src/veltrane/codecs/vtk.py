@@ -23,10 +23,16 @@ import re
 import sys
 import time
 import zlib
+from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, field
+from types import ModuleType
+from typing import NoReturn
 
 import numpy as np
+import numpy.typing as npt
 
+_vtk_parse: ModuleType | None
+_vtk_reread: ModuleType | None
 try:
     from veltrane.codecs import _vtk_parse
 except ImportError:
@@ -48,13 +54,13 @@ __all__ = ["CellBlock", "Mesh", "VtkFormatError", "VtkUnsupportedError", "read",
 class VtkFormatError(ValueError):
     """A file that cannot be read: says which file, which line (1-based) and why."""
 
-    def __init__(self, path, lineno, reason):
+    def __init__(self, path: str, lineno: int, reason: str) -> None:
         self.path = path
         self.lineno = lineno
         self.reason = reason
         super().__init__(f"{path}, line {lineno}: {reason}")
 
-    def __reduce__(self):
+    def __reduce__(self) -> tuple[type[VtkFormatError], tuple[str, int, str]]:
         return type(self), (self.path, self.lineno, self.reason)
 
 
@@ -66,27 +72,27 @@ class VtkUnsupportedError(VtkFormatError):
 class CellBlock:
     """Cells in compressed-row form: cell j is connectivity[offsets[j]:offsets[j + 1]]."""
 
-    connectivity: np.ndarray
-    offsets: np.ndarray
+    connectivity: npt.NDArray[np.int64]
+    offsets: npt.NDArray[np.int64]
 
-    def __len__(self):
+    def __len__(self) -> int:
         return len(self.offsets) - 1
 
-    def cell(self, j):
-        return self.connectivity[self.offsets[j]:self.offsets[j + 1]]
+    def cell(self, j: int) -> npt.NDArray[np.int64]:
+        return self.connectivity[self.offsets[j] : self.offsets[j + 1]]
 
     @classmethod
-    def empty(cls):
+    def empty(cls) -> CellBlock:
         return cls(np.zeros(0, np.int64), np.zeros(1, np.int64))
 
     @classmethod
-    def from_cells(cls, cells):
+    def from_cells(cls, cells: Iterable[Iterable[int]]) -> CellBlock:
         """Builds a block from a sequence of index sequences."""
-        cells = [list(c) for c in cells]
-        sizes = np.array([len(c) for c in cells], dtype=np.int64)
-        offsets = np.zeros(len(cells) + 1, np.int64)
+        rows = [list(c) for c in cells]
+        sizes = np.array([len(c) for c in rows], dtype=np.int64)
+        offsets = np.zeros(len(rows) + 1, np.int64)
         np.cumsum(sizes, out=offsets[1:])
-        flat = [i for c in cells for i in c]
+        flat = [i for c in rows for i in c]
         return cls(np.array(flat, dtype=np.int64), offsets)
 
 
@@ -101,18 +107,18 @@ class Mesh:
     arrays that belong to the dataset as a whole.
     """
 
-    points: np.ndarray
-    cells: dict
-    cell_types: np.ndarray | None = None
-    point_data: dict = field(default_factory=dict)
-    cell_data: dict = field(default_factory=dict)
-    field_data: dict = field(default_factory=dict)
+    points: npt.NDArray[np.float64]
+    cells: dict[str, CellBlock]
+    cell_types: npt.NDArray[np.uint8] | None = None
+    point_data: dict[str, np.ndarray] = field(default_factory=dict)
+    cell_data: dict[str, np.ndarray] = field(default_factory=dict)
+    field_data: dict[str, np.ndarray] = field(default_factory=dict)
     title: str = ""
     version: str = "4.2"
     dataset: str = "UNSTRUCTURED_GRID"
 
     @property
-    def n_cells(self):
+    def n_cells(self) -> int:
         return sum(len(b) for b in self.cells.values())
 
 
@@ -120,19 +126,32 @@ class Mesh:
 # LP64 platforms that write these files; vtkIdType is 64 bits in every current build.
 _TYPES = {
     "bit": np.bool_,
-    "char": np.int8, "signed_char": np.int8, "unsigned_char": np.uint8,
-    "short": np.int16, "unsigned_short": np.uint16,
-    "int": np.int32, "unsigned_int": np.uint32,
-    "long": np.int64, "unsigned_long": np.uint64,
-    "long_long": np.int64, "unsigned_long_long": np.uint64,
-    "__int64": np.int64, "unsigned___int64": np.uint64,
+    "char": np.int8,
+    "signed_char": np.int8,
+    "unsigned_char": np.uint8,
+    "short": np.int16,
+    "unsigned_short": np.uint16,
+    "int": np.int32,
+    "unsigned_int": np.uint32,
+    "long": np.int64,
+    "unsigned_long": np.uint64,
+    "long_long": np.int64,
+    "unsigned_long_long": np.uint64,
+    "__int64": np.int64,
+    "unsigned___int64": np.uint64,
     "vtkidtype": np.int64,
-    "vtktypeint8": np.int8, "vtktypeuint8": np.uint8,
-    "vtktypeint16": np.int16, "vtktypeuint16": np.uint16,
-    "vtktypeint32": np.int32, "vtktypeuint32": np.uint32,
-    "vtktypeint64": np.int64, "vtktypeuint64": np.uint64,
-    "float": np.float64, "double": np.float64,
-    "vtktypefloat32": np.float64, "vtktypefloat64": np.float64,
+    "vtktypeint8": np.int8,
+    "vtktypeuint8": np.uint8,
+    "vtktypeint16": np.int16,
+    "vtktypeuint16": np.uint16,
+    "vtktypeint32": np.int32,
+    "vtktypeuint32": np.uint32,
+    "vtktypeint64": np.int64,
+    "vtktypeuint64": np.uint64,
+    "float": np.float64,
+    "double": np.float64,
+    "vtktypefloat32": np.float64,
+    "vtktypefloat64": np.float64,
 }
 _TEXT_TYPES = {"string", "utf8_string", "variant"}
 
@@ -142,9 +161,12 @@ _TEXT_TYPES = {"string", "utf8_string", "variant"}
 # and vtktypeint64 in 5.1 files, the names that meshio reads in each layout.
 _WRITE_TYPES = {
     np.dtype(np.bool_): "bit",
-    np.dtype(np.int8): "char", np.dtype(np.uint8): "unsigned_char",
-    np.dtype(np.int16): "short", np.dtype(np.uint16): "unsigned_short",
-    np.dtype(np.int32): "int", np.dtype(np.uint32): "unsigned_int",
+    np.dtype(np.int8): "char",
+    np.dtype(np.uint8): "unsigned_char",
+    np.dtype(np.int16): "short",
+    np.dtype(np.uint16): "unsigned_short",
+    np.dtype(np.int32): "int",
+    np.dtype(np.uint32): "unsigned_int",
 }
 _WRITE_TYPES_64 = {
     "4.2": {np.dtype(np.int64): "long", np.dtype(np.uint64): "unsigned_long"},
@@ -152,29 +174,69 @@ _WRITE_TYPES_64 = {
 }
 
 CELL_TYPE_NAMES = {
-    0: "EMPTY_CELL", 1: "VERTEX", 2: "POLY_VERTEX", 3: "LINE", 4: "POLY_LINE",
-    5: "TRIANGLE", 6: "TRIANGLE_STRIP", 7: "POLYGON", 8: "PIXEL", 9: "QUAD",
-    10: "TETRA", 11: "VOXEL", 12: "HEXAHEDRON", 13: "WEDGE", 14: "PYRAMID",
-    15: "PENTAGONAL_PRISM", 16: "HEXAGONAL_PRISM",
-    21: "QUADRATIC_EDGE", 22: "QUADRATIC_TRIANGLE", 23: "QUADRATIC_QUAD",
-    24: "QUADRATIC_TETRA", 25: "QUADRATIC_HEXAHEDRON", 26: "QUADRATIC_WEDGE",
-    27: "QUADRATIC_PYRAMID", 28: "BIQUADRATIC_QUAD", 29: "TRIQUADRATIC_HEXAHEDRON",
-    30: "QUADRATIC_LINEAR_QUAD", 31: "QUADRATIC_LINEAR_WEDGE",
-    32: "BIQUADRATIC_QUADRATIC_WEDGE", 33: "BIQUADRATIC_QUADRATIC_HEXAHEDRON",
-    34: "BIQUADRATIC_TRIANGLE", 35: "CUBIC_LINE", 36: "QUADRATIC_POLYGON",
+    0: "EMPTY_CELL",
+    1: "VERTEX",
+    2: "POLY_VERTEX",
+    3: "LINE",
+    4: "POLY_LINE",
+    5: "TRIANGLE",
+    6: "TRIANGLE_STRIP",
+    7: "POLYGON",
+    8: "PIXEL",
+    9: "QUAD",
+    10: "TETRA",
+    11: "VOXEL",
+    12: "HEXAHEDRON",
+    13: "WEDGE",
+    14: "PYRAMID",
+    15: "PENTAGONAL_PRISM",
+    16: "HEXAGONAL_PRISM",
+    21: "QUADRATIC_EDGE",
+    22: "QUADRATIC_TRIANGLE",
+    23: "QUADRATIC_QUAD",
+    24: "QUADRATIC_TETRA",
+    25: "QUADRATIC_HEXAHEDRON",
+    26: "QUADRATIC_WEDGE",
+    27: "QUADRATIC_PYRAMID",
+    28: "BIQUADRATIC_QUAD",
+    29: "TRIQUADRATIC_HEXAHEDRON",
+    30: "QUADRATIC_LINEAR_QUAD",
+    31: "QUADRATIC_LINEAR_WEDGE",
+    32: "BIQUADRATIC_QUADRATIC_WEDGE",
+    33: "BIQUADRATIC_QUADRATIC_HEXAHEDRON",
+    34: "BIQUADRATIC_TRIANGLE",
+    35: "CUBIC_LINE",
+    36: "QUADRATIC_POLYGON",
     37: "TRIQUADRATIC_PYRAMID",
-    41: "CONVEX_POINT_SET", 42: "POLYHEDRON",
-    51: "PARAMETRIC_CURVE", 52: "PARAMETRIC_SURFACE", 53: "PARAMETRIC_TRI_SURFACE",
-    54: "PARAMETRIC_QUAD_SURFACE", 55: "PARAMETRIC_TETRA_REGION",
+    41: "CONVEX_POINT_SET",
+    42: "POLYHEDRON",
+    51: "PARAMETRIC_CURVE",
+    52: "PARAMETRIC_SURFACE",
+    53: "PARAMETRIC_TRI_SURFACE",
+    54: "PARAMETRIC_QUAD_SURFACE",
+    55: "PARAMETRIC_TETRA_REGION",
     56: "PARAMETRIC_HEX_REGION",
-    60: "HIGHER_ORDER_EDGE", 61: "HIGHER_ORDER_TRIANGLE", 62: "HIGHER_ORDER_QUAD",
-    63: "HIGHER_ORDER_POLYGON", 64: "HIGHER_ORDER_TETRAHEDRON",
-    65: "HIGHER_ORDER_WEDGE", 66: "HIGHER_ORDER_PYRAMID", 67: "HIGHER_ORDER_HEXAHEDRON",
-    68: "LAGRANGE_CURVE", 69: "LAGRANGE_TRIANGLE", 70: "LAGRANGE_QUADRILATERAL",
-    71: "LAGRANGE_TETRAHEDRON", 72: "LAGRANGE_HEXAHEDRON", 73: "LAGRANGE_WEDGE",
+    60: "HIGHER_ORDER_EDGE",
+    61: "HIGHER_ORDER_TRIANGLE",
+    62: "HIGHER_ORDER_QUAD",
+    63: "HIGHER_ORDER_POLYGON",
+    64: "HIGHER_ORDER_TETRAHEDRON",
+    65: "HIGHER_ORDER_WEDGE",
+    66: "HIGHER_ORDER_PYRAMID",
+    67: "HIGHER_ORDER_HEXAHEDRON",
+    68: "LAGRANGE_CURVE",
+    69: "LAGRANGE_TRIANGLE",
+    70: "LAGRANGE_QUADRILATERAL",
+    71: "LAGRANGE_TETRAHEDRON",
+    72: "LAGRANGE_HEXAHEDRON",
+    73: "LAGRANGE_WEDGE",
     74: "LAGRANGE_PYRAMID",
-    75: "BEZIER_CURVE", 76: "BEZIER_TRIANGLE", 77: "BEZIER_QUADRILATERAL",
-    78: "BEZIER_TETRAHEDRON", 79: "BEZIER_HEXAHEDRON", 80: "BEZIER_WEDGE",
+    75: "BEZIER_CURVE",
+    76: "BEZIER_TRIANGLE",
+    77: "BEZIER_QUADRILATERAL",
+    78: "BEZIER_TETRAHEDRON",
+    79: "BEZIER_HEXAHEDRON",
+    80: "BEZIER_WEDGE",
     81: "BEZIER_PYRAMID",
 }
 _POLYHEDRON = 42
@@ -188,18 +250,30 @@ _OTHER_DATASETS = {"STRUCTURED_POINTS", "STRUCTURED_GRID", "RECTILINEAR_GRID", "
 # Attribute sections of POINT_DATA and CELL_DATA whose header is
 # "KEYWORD name type" and whose tuples have a fixed number of components.
 _FIXED_ATTRIBUTES = {
-    "VECTORS": 3, "NORMALS": 3, "TENSORS": 9, "TENSORS6": 6,
-    "GLOBAL_IDS": 1, "PEDIGREE_IDS": 1, "EDGE_FLAGS": 1, "RATIONAL_WEIGHTS": 1,
+    "VECTORS": 3,
+    "NORMALS": 3,
+    "TENSORS": 9,
+    "TENSORS6": 6,
+    "GLOBAL_IDS": 1,
+    "PEDIGREE_IDS": 1,
+    "EDGE_FLAGS": 1,
+    "RATIONAL_WEIGHTS": 1,
     "HIGHERORDERDEGREES": 3,
 }
-_ATTRIBUTES = {"SCALARS", "COLOR_SCALARS", "TEXTURE_COORDINATES", "LOOKUP_TABLE",
-               *_FIXED_ATTRIBUTES}
+_ATTRIBUTES = {
+    "SCALARS",
+    "COLOR_SCALARS",
+    "TEXTURE_COORDINATES",
+    "LOOKUP_TABLE",
+    *_FIXED_ATTRIBUTES,
+}
 
 _VERSION_LINE = re.compile(r"\s*#\s*vtk\s+datafile\s+version\s+(\S+)", re.IGNORECASE)
 _ESCAPE = re.compile(rb"%([0-9A-Fa-f]{2})")
 
 
 # -- numbers ----------------------------------------------------------------
+
 
 class _NumbersError(Exception):
     """A run of numbers that cannot be read; `index` is the 0-based line."""
@@ -221,13 +295,14 @@ def _read_numbers(lines, start, count, kind):
     after the numbers. The run must end at the end of a line: numbers left over
     on its last line mean the header undercounts them.
     """
-    tokens = []
+    tokens: list[str] = []
     pos = start
     n_lines = len(lines)
     while len(tokens) < count:
         if pos >= n_lines:
-            raise _NumbersError(n_lines - 1, f"the file ends after {len(tokens)} of "
-                                f"{count} numbers")
+            raise _NumbersError(
+                n_lines - 1, f"the file ends after {len(tokens)} of {count} numbers"
+            )
         # Split a run of lines at once, as many as the numbers still wanted
         # fill if the lines hold as many as this one; then give back whole
         # lines that it took beyond the block.
@@ -239,7 +314,7 @@ def _read_numbers(lines, start, count, kind):
             last = len(lines[end - 1].split())
             if len(chunk) - last < need:
                 break
-            del chunk[len(chunk) - last:]
+            del chunk[len(chunk) - last :]
             end -= 1
         tokens += chunk
         pos = end
@@ -252,9 +327,9 @@ def _read_numbers(lines, start, count, kind):
     dtype = _KIND_DTYPES[kind]
     try:
         values = np.fromiter(map(convert, tokens), dtype=dtype, count=len(tokens))
-    except (ValueError, OverflowError):
+    except ValueError, OverflowError:
         # Find the culprit again, slowly, to say where it is.
-        info = None if kind == "f" else np.iinfo(dtype)
+        info = None if kind == "f" else np.iinfo(np.int64 if kind == "i" else np.uint64)
         for k, tok in enumerate(tokens):
             try:
                 v = convert(tok)
@@ -262,25 +337,30 @@ def _read_numbers(lines, start, count, kind):
                 pos = _line_of_token(lines, start, k)
                 if tok[:1].isalpha() and lines[pos].split()[0] == tok:
                     # Most likely the next section's keyword: say so.
-                    message = (f"found {_show(tok)} after {k} of {count} numbers: the "
-                               "block holds fewer numbers than its header declares")
+                    message = (
+                        f"found {_show(tok)} after {k} of {count} numbers: the "
+                        "block holds fewer numbers than its header declares"
+                    )
                 else:
                     noun = "a number" if kind == "f" else "an integer"
                     message = f"expected {noun}, found {_show(tok)}"
                 raise _NumbersError(pos, message) from None
             if info is not None and not info.min <= v <= info.max:
-                raise _NumbersError(_line_of_token(lines, start, k),
-                                    f"{_show(tok)} is out of range") from None
+                raise _NumbersError(
+                    _line_of_token(lines, start, k), f"{_show(tok)} is out of range"
+                ) from None
         raise
     if surplus:
-        raise _NumbersError(pos - 1, f"{surplus} more number(s) on this line than the "
-                            f"{count} that the header declares")
+        raise _NumbersError(
+            pos - 1,
+            f"{surplus} more number(s) on this line than the {count} that the header declares",
+        )
     return values, pos
 
 
 def _count_tokens(lines, start, stop):
     """The number of whitespace-separated tokens on lines[start:stop]."""
-    if isinstance(lines, _Lines):
+    if isinstance(lines, _Lines) and _vtk_reread is not None:
         got = _vtk_reread.count_tokens_in(lines.text, lines.starts, start, stop)
         if got is not None:
             return got
@@ -327,6 +407,7 @@ def _encode_name(name):
 
 # -- reading ------------------------------------------------------------------
 
+
 class _Lines:
     """The file's lines as a read-only sequence, each made as a str only when
     asked for: bulk numbers are read from the text itself, and only the
@@ -335,6 +416,7 @@ class _Lines:
     __slots__ = ("text", "sep", "starts", "n")
 
     def __init__(self, text, sep):
+        assert _vtk_reread is not None  # made only where the native module is
         self.text, self.sep = text, sep
         self.starts = _vtk_reread.line_starts(text, sep)
         self.n = len(self.starts) - 1
@@ -352,14 +434,14 @@ class _Lines:
             i += self.n
         if not 0 <= i < self.n:
             raise IndexError("line index out of range")
-        return self.text[int(self.starts[i]):int(self.starts[i + 1]) - 1]
+        return self.text[int(self.starts[i]) : int(self.starts[i + 1]) - 1]
 
     def block(self, start, stop):
         """lines[start:stop] as a list, made in one split."""
         stop = min(stop, self.n)
         if stop <= start:
             return []
-        return self.text[int(self.starts[start]):int(self.starts[stop]) - 1].split(self.sep)
+        return self.text[int(self.starts[start]) : int(self.starts[stop]) - 1].split(self.sep)
 
 
 def _split_lines(text):
@@ -383,15 +465,15 @@ class _Reader:
         self.path = path
         self.lines = _split_lines(text)
         self.pos = 0
-        self.paths = []          # (block, 'fast', 'native' or 'python', why) for the summary
-        self.reread = "python"   # how the last run of numbers was read
-        self.context = None      # None, 'POINT_DATA' or 'CELL_DATA'
-        self.data_counts = {}    # 'POINT_DATA' -> (count, header line)
-        self.cell_sources = {}   # section -> function(connectivity index) -> line
+        self.paths = []  # (block, 'fast', 'native' or 'python', why) for the summary
+        self.reread = "python"  # how the last run of numbers was read
+        self.context = None  # None, 'POINT_DATA' or 'CELL_DATA'
+        self.data_counts = {}  # 'POINT_DATA' -> (count, header line)
+        self.cell_sources = {}  # section -> function(connectivity index) -> line
         self.last_components = 0  # of the last data array, for METADATA
-        self.seen = {}            # section keyword -> line of its header
+        self.seen = {}  # section keyword -> line of its header
 
-    def fail(self, index, reason, cls=VtkFormatError):
+    def fail(self, index: int, reason: str, cls: type[VtkFormatError] = VtkFormatError) -> NoReturn:
         raise cls(self.path, index + 1, reason)
 
     def next_header(self):
@@ -448,8 +530,11 @@ class _Reader:
             self.fail(0, "not a VTK legacy file: it is empty or starts with a blank line")
         m = _VERSION_LINE.match(lines[0])
         if m is None:
-            self.fail(0, "not a VTK legacy file: expected '# vtk DataFile Version x.y', "
-                      f"found {lines[0].strip()[:80]!r}")
+            self.fail(
+                0,
+                "not a VTK legacy file: expected '# vtk DataFile Version x.y', "
+                f"found {lines[0].strip()[:80]!r}",
+            )
         version = m.group(1)
         if len(lines) < 2:
             self.fail(0, "the file ends before the title line")
@@ -461,8 +546,9 @@ class _Reader:
         index, toks = hdr
         fmt = toks[0].upper()
         if fmt == "BINARY":
-            self.fail(index, "BINARY legacy files are not supported, only ASCII ones",
-                      VtkUnsupportedError)
+            self.fail(
+                index, "BINARY legacy files are not supported, only ASCII ones", VtkUnsupportedError
+            )
         if fmt != "ASCII" or len(toks) != 1:
             self.fail(index, f"expected ASCII or BINARY, found {' '.join(toks)!r}")
         self.pos += 1
@@ -472,17 +558,30 @@ class _Reader:
         index, toks = hdr
         if toks[0].upper() != "DATASET" or len(toks) != 2:
             if toks[0].upper() == "FIELD":
-                self.fail(index, "legacy files that hold only FIELD data are not supported",
-                          VtkUnsupportedError)
+                self.fail(
+                    index,
+                    "legacy files that hold only FIELD data are not supported",
+                    VtkUnsupportedError,
+                )
             self.fail(index, f"expected 'DATASET type', found {' '.join(toks)!r}")
         dataset = toks[1].upper()
         if dataset not in _DATASETS:
             if dataset in _OTHER_DATASETS:
-                self.fail(index, f"DATASET {dataset} is not supported, only "
-                          "UNSTRUCTURED_GRID and POLYDATA", VtkUnsupportedError)
+                self.fail(
+                    index,
+                    f"DATASET {dataset} is not supported, only UNSTRUCTURED_GRID and POLYDATA",
+                    VtkUnsupportedError,
+                )
             self.fail(index, f"unknown DATASET {toks[1]!r}")
         self.pos += 1
-        mesh = Mesh(points=None, cells={}, title=title, version=version, dataset=dataset)
+        # A file without POINTS has none; a POINTS section replaces these.
+        mesh = Mesh(
+            points=np.zeros((0, 3), np.float64),
+            cells={},
+            title=title,
+            version=version,
+            dataset=dataset,
+        )
         self.read_sections(mesh)
         self.finish(mesh)
         return mesh
@@ -499,8 +598,7 @@ class _Reader:
                 if kw == "CELL_TYPES" and mesh.dataset != "UNSTRUCTURED_GRID":
                     self.fail(index, "CELL_TYPES does not belong in POLYDATA")
                 if kw in seen:
-                    self.fail(index, f"a second {kw} section (the first is on line "
-                              f"{seen[kw] + 1})")
+                    self.fail(index, f"a second {kw} section (the first is on line {seen[kw] + 1})")
                 seen[kw] = index
                 self.context = None
                 if kw == "POINTS":
@@ -513,9 +611,12 @@ class _Reader:
                 self.expect_tokens(index, toks, 2, 2, f"{kw} n")
                 n = self.count(index, toks[1], kw)
                 if kw in self.data_counts and self.data_counts[kw][0] != n:
-                    self.fail(index, f"{kw} {n} contradicts {kw} "
-                              f"{self.data_counts[kw][0]} on line "
-                              f"{self.data_counts[kw][1] + 1}")
+                    self.fail(
+                        index,
+                        f"{kw} {n} contradicts {kw} "
+                        f"{self.data_counts[kw][0]} on line "
+                        f"{self.data_counts[kw][1] + 1}",
+                    )
                 self.data_counts[kw] = (n, index)
                 self.context = kw
                 self.pos = index + 1
@@ -535,11 +636,13 @@ class _Reader:
         except ValueError:
             pass
         else:
-            self.fail(index, f"found the number {toks[0]!r} where a section keyword "
-                      "belongs: the block before it holds more numbers than its header "
-                      "declares")
-        if kw in ("CELLS", "CELL_TYPES", "VERTICES", "LINES", "POLYGONS",
-                  "TRIANGLE_STRIPS"):
+            self.fail(
+                index,
+                f"found the number {toks[0]!r} where a section keyword "
+                "belongs: the block before it holds more numbers than its header "
+                "declares",
+            )
+        if kw in ("CELLS", "CELL_TYPES", "VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS"):
             self.fail(index, f"{kw} does not belong in {mesh.dataset}")
         if kw in _ATTRIBUTES:
             self.fail(index, f"{kw} before any POINT_DATA or CELL_DATA section")
@@ -560,8 +663,12 @@ class _Reader:
         why = "native parser not built"
         if _vtk_parse is not None and n > sys.maxsize:
             why = "fewer lines than points"
-        elif _vtk_parse is not None and n and start < len(self.lines) and \
-                len(self.lines[start].split()) != 3:
+        elif (
+            _vtk_parse is not None
+            and n
+            and start < len(self.lines)
+            and len(self.lines[start].split()) != 3
+        ):
             # Several points to a line, as the VTK library writes them: the
             # parser would refuse the first line, so the block goes straight
             # to the re-read without being cut into lines.
@@ -588,8 +695,7 @@ class _Reader:
     def check_numeric_type(self, index, name, what):
         low = name.lower()
         if low in _TEXT_TYPES:
-            self.fail(index, f"{what}: {name} arrays are not supported",
-                      VtkUnsupportedError)
+            self.fail(index, f"{what}: {name} arrays are not supported", VtkUnsupportedError)
         if low not in _TYPES:
             self.fail(index, f"{what}: unknown data type {name!r}")
         return _TYPES[low]
@@ -602,8 +708,10 @@ class _Reader:
         bad = np.flatnonzero((types < 0) | (types > 255))
         if bad.size:
             k = int(bad[0])
-            self.fail(_line_of_token(self.lines, start, k),
-                      f"CELL_TYPES: cell type {types[k]} is outside 0 .. 255")
+            self.fail(
+                _line_of_token(self.lines, start, k),
+                f"CELL_TYPES: cell type {types[k]} is outside 0 .. 255",
+            )
         self.cell_types_line = index
         return types.astype(np.uint8)
 
@@ -623,7 +731,8 @@ class _Reader:
         if _vtk_parse is not None:
             try:
                 conn, offsets = _vtk_parse.parse_ascii_cells_v42(
-                    _block(self.lines, start, start + n), 0, n)
+                    _block(self.lines, start, start + n), 0, n
+                )
             except ValueError:
                 why = "not one cell to a line"
             except IndexError:
@@ -633,12 +742,15 @@ class _Reader:
             else:
                 # The native parser skips surplus numbers at the end of a row, so
                 # its answer stands only if the rows hold exactly `size` numbers.
-                if n + int(offsets[-1]) == size and \
-                        _count_tokens(self.lines, start, start + n) == size:
+                if (
+                    n + int(offsets[-1]) == size
+                    and _count_tokens(self.lines, start, start + n) == size
+                ):
                     self.pos = start + n
                     self.paths.append((kw, "fast", ""))
-                    self.cell_sources[kw] = lambda k, o=offsets: start + int(
-                        np.searchsorted(o, k, side="right")) - 1
+                    self.cell_sources[kw] = lambda k, o=offsets: (
+                        start + int(np.searchsorted(o, k, side="right")) - 1
+                    )
                     return CellBlock(conn.astype(np.int64), offsets.astype(np.int64))
                 why = "rows hold more numbers than their cells"
         values = self.numbers(start, size, "i", kw)
@@ -653,21 +765,25 @@ class _Reader:
         p = 0
         for j in range(n):
             if p >= size:
-                self.fail(index, f"{kw}: the size field {size} leaves no room for "
-                          f"cell {j} of {n}")
+                self.fail(index, f"{kw}: the size field {size} leaves no room for cell {j} of {n}")
             c = stream[p]
             if c < 0:
-                self.fail(_line_of_token(self.lines, start, p),
-                          f"{kw}: cell {j} declares a negative number of points ({c})")
+                self.fail(
+                    _line_of_token(self.lines, start, p),
+                    f"{kw}: cell {j} declares a negative number of points ({c})",
+                )
             heads[j] = p
             counts[j] = c
             p += c + 1
             if p > size:
-                self.fail(_line_of_token(self.lines, start, heads[j]),
-                          f"{kw}: cell {j} runs past the size field {size}")
+                self.fail(
+                    _line_of_token(self.lines, start, heads[j]),
+                    f"{kw}: cell {j} runs past the size field {size}",
+                )
         if p != size:
-            self.fail(index, f"{kw}: the size field says {size} numbers, but the {n} "
-                      f"cells hold {p}")
+            self.fail(
+                index, f"{kw}: the size field says {size} numbers, but the {n} cells hold {p}"
+            )
         keep = np.ones(size, bool)
         keep[heads] = False
         offsets = np.zeros(n + 1, np.int64)
@@ -706,12 +822,16 @@ class _Reader:
         steps = np.diff(offsets)
         if steps.size and steps.min() < 0:
             k = int(np.flatnonzero(steps < 0)[0]) + 1
-            self.fail(_line_of_token(self.lines, off_start, k),
-                      f"{kw}: offset {offsets[k]} is smaller than the one before it")
+            self.fail(
+                _line_of_token(self.lines, off_start, k),
+                f"{kw}: offset {offsets[k]} is smaller than the one before it",
+            )
         if offsets[-1] != size:
-            self.fail(_line_of_token(self.lines, off_start, len(offsets) - 1),
-                      f"{kw}: the last offset is {offsets[-1]}, but the header "
-                      f"declares {size} connectivity entries")
+            self.fail(
+                _line_of_token(self.lines, off_start, len(offsets) - 1),
+                f"{kw}: the last offset is {offsets[-1]}, but the header "
+                f"declares {size} connectivity entries",
+            )
         lines = self.lines
         self.cell_sources[kw] = lambda k: _line_of_token(lines, conn_start, k)
         return CellBlock(conn, offsets)
@@ -740,8 +860,10 @@ class _Reader:
             lo, hi = info.min, info.max
         if values.size and (values.min() < lo or values.max() > hi):
             k = int(np.flatnonzero((values < lo) | (values > hi))[0])
-            self.fail(_line_of_token(self.lines, start, k),
-                      f"{what}: {values[k]} does not fit the declared type {type_name}")
+            self.fail(
+                _line_of_token(self.lines, start, k),
+                f"{what}: {values[k]} does not fit the declared type {type_name}",
+            )
         if hi == 255 and lo < 0:
             values = np.where(values > 127, values - 256, values)
         return values.astype(dtype)
@@ -750,11 +872,14 @@ class _Reader:
         """String arrays: one %XX-escaped value to a line, empty lines included."""
         end = start + count
         if end > len(self.lines):
-            self.fail(len(self.lines) - 1, f"{what}: the file ends after "
-                      f"{len(self.lines) - start} of {count} strings")
+            self.fail(
+                len(self.lines) - 1,
+                f"{what}: the file ends after {len(self.lines) - start} of {count} strings",
+            )
         self.pos = end
-        return np.array([_decode_name(line.strip()) for line in self.lines[start:end]],
-                        dtype=np.str_)
+        return np.array(
+            [_decode_name(line.strip()) for line in self.lines[start:end]], dtype=np.str_
+        )
 
     def tuples(self, n_tuples, n_comp, values):
         return values if n_comp == 1 else values.reshape(n_tuples, n_comp)
@@ -792,10 +917,10 @@ class _Reader:
             bad = ~((values >= 0) & (values <= 1))
             if bad.any():
                 k = int(np.flatnonzero(bad)[0])
-                self.fail(_line_of_token(self.lines, start, k),
-                          f"{what}: {values[k]!r} is outside 0 .. 1")
-            target[name] = self.tuples(n, n_comp,
-                                       np.floor(values * 255 + 0.5).astype(np.uint8))
+                self.fail(
+                    _line_of_token(self.lines, start, k), f"{what}: {values[k]!r} is outside 0 .. 1"
+                )
+            target[name] = self.tuples(n, n_comp, np.floor(values * 255 + 0.5).astype(np.uint8))
             self.last_components = n_comp
             return
         elif kw == "TEXTURE_COORDINATES":
@@ -809,8 +934,7 @@ class _Reader:
             type_name = toks[2]
             start = index + 1
         name = _decode_name(toks[1])
-        values = self.read_typed(index, start, n * n_comp, type_name,
-                                 f"{where} {name!r}")
+        values = self.read_typed(index, start, n * n_comp, type_name, f"{where} {name!r}")
         target[name] = self.tuples(n, n_comp, values)
         self.last_components = n_comp
 
@@ -822,8 +946,10 @@ class _Reader:
         for _ in range(n_arrays):
             hdr = self.next_header()
             if hdr is None:
-                self.fail(len(self.lines) - 1, f"FIELD {toks[1]}: the file ends before "
-                          f"its {n_arrays} arrays")
+                self.fail(
+                    len(self.lines) - 1,
+                    f"FIELD {toks[1]}: the file ends before its {n_arrays} arrays",
+                )
             a_index, a_toks = hdr
             if a_toks[0].upper() == "NULL_ARRAY" and len(a_toks) == 1:
                 self.pos += 1
@@ -833,23 +959,29 @@ class _Reader:
                 self.skip_metadata(a_index)
                 hdr = self.next_header()
                 if hdr is None:
-                    self.fail(len(self.lines) - 1, f"FIELD {toks[1]}: the file ends "
-                              f"before its {n_arrays} arrays")
+                    self.fail(
+                        len(self.lines) - 1,
+                        f"FIELD {toks[1]}: the file ends before its {n_arrays} arrays",
+                    )
                 a_index, a_toks = hdr
-            self.expect_tokens(a_index, a_toks, 4, 4,
-                               "arrayName components tuples type")
+            self.expect_tokens(a_index, a_toks, 4, 4, "arrayName components tuples type")
             name = _decode_name(a_toks[0])
             n_comp = self.count(a_index, a_toks[1], f"FIELD array {name!r}")
             n_tup = self.count(a_index, a_toks[2], f"FIELD array {name!r}")
             if expected is not None and n_tup != expected:
-                self.fail(a_index, f"FIELD array {name!r} holds {n_tup} tuples, but "
-                          f"{self.context} declares {expected}")
+                self.fail(
+                    a_index,
+                    f"FIELD array {name!r} holds {n_tup} tuples, but "
+                    f"{self.context} declares {expected}",
+                )
             if a_toks[3].lower() in ("string", "utf8_string"):
-                values = self.read_strings(a_index, a_index + 1, n_comp * n_tup,
-                                           f"FIELD array {name!r}")
+                values = self.read_strings(
+                    a_index, a_index + 1, n_comp * n_tup, f"FIELD array {name!r}"
+                )
             else:
-                values = self.read_typed(a_index, a_index + 1, n_comp * n_tup,
-                                         a_toks[3], f"FIELD array {name!r}")
+                values = self.read_typed(
+                    a_index, a_index + 1, n_comp * n_tup, a_toks[3], f"FIELD array {name!r}"
+                )
             target[name] = self.tuples(n_tup, n_comp, values)
             self.last_components = n_comp
 
@@ -871,8 +1003,6 @@ class _Reader:
     # checks that need the whole file ------------------------------------------
 
     def finish(self, mesh):
-        if mesh.points is None:
-            mesh.points = np.zeros((0, 3), np.float64)
         n_points = len(mesh.points)
         for kw in _DATASETS[mesh.dataset]:
             mesh.cells.setdefault(kw, CellBlock.empty())
@@ -880,12 +1010,16 @@ class _Reader:
             n_cells = len(mesh.cells["CELLS"])
             if mesh.cell_types is None:
                 if n_cells:
-                    self.fail(self.seen["CELLS"], f"CELLS lists {n_cells} cells, but the "
-                              "file has no CELL_TYPES section")
+                    self.fail(
+                        self.seen["CELLS"],
+                        f"CELLS lists {n_cells} cells, but the file has no CELL_TYPES section",
+                    )
                 mesh.cell_types = np.zeros(0, np.uint8)
             elif len(mesh.cell_types) != n_cells:
-                self.fail(self.cell_types_line,
-                          f"CELL_TYPES lists {len(mesh.cell_types)} cells, CELLS {n_cells}")
+                self.fail(
+                    self.cell_types_line,
+                    f"CELL_TYPES lists {len(mesh.cell_types)} cells, CELLS {n_cells}",
+                )
         for kw, block in mesh.cells.items():
             self.check_indices(mesh, kw, block, n_points)
         for kw, n_want in (("POINT_DATA", n_points), ("CELL_DATA", mesh.n_cells)):
@@ -911,8 +1045,9 @@ class _Reader:
         if bad.any():
             k = int(np.flatnonzero(bad)[0])
             expected = f"0 .. {n_points - 1}" if n_points else "the empty range: no points"
-            self.fail(self.cell_sources[kw](k),
-                      f"{kw}: point index {conn[k]} is outside {expected}")
+            self.fail(
+                self.cell_sources[kw](k), f"{kw}: point index {conn[k]} is outside {expected}"
+            )
 
     def polyhedron_heads(self, kw, block, cells):
         conn = block.connectivity.tolist()
@@ -936,12 +1071,15 @@ class _Reader:
             if not ok:
                 # An empty cell has no number to point at: its section's header stands in.
                 at = self.cell_sources[kw](min(p, hi - 1)) if hi > lo else self.seen[kw]
-                self.fail(at, f"{kw}: the face list of polyhedron cell {j} does not "
-                          f"fill its {hi - lo} numbers")
+                self.fail(
+                    at,
+                    f"{kw}: the face list of polyhedron cell {j} does not "
+                    f"fill its {hi - lo} numbers",
+                )
         return np.array(heads, dtype=np.int64)
 
 
-def read(path):
+def read(path: str | os.PathLike[str]) -> Mesh:
     """Reads a VTK legacy ASCII file (UNSTRUCTURED_GRID or POLYDATA) into a Mesh.
 
     A gzip-compressed file is unpacked first.
@@ -973,6 +1111,7 @@ def _read(path):
 
 # -- writing ------------------------------------------------------------------
 
+
 def _float_text(values):
     """Shortest text that float() reads back to the same double, sign of NaN kept."""
     flat = np.ascontiguousarray(values, dtype=np.float64).ravel()
@@ -984,7 +1123,7 @@ def _float_text(values):
 
 
 def _rows(words, width):
-    return "".join(" ".join(words[i:i + width]) + "\n" for i in range(0, len(words), width))
+    return "".join(" ".join(words[i : i + width]) + "\n" for i in range(0, len(words), width))
 
 
 def _array_text(values, version):
@@ -1014,8 +1153,10 @@ def _field_text(label, arrays, n, version):
         values = np.asarray(values)
         if values.ndim not in (1, 2) or (n is not None and len(values) != n):
             rows = "" if n is None else f"{n} rows and "
-            raise ValueError(f"{label} array {name!r} must have {rows}1 or 2 "
-                             f"dimensions, not shape {values.shape}")
+            raise ValueError(
+                f"{label} array {name!r} must have {rows}1 or 2 "
+                f"dimensions, not shape {values.shape}"
+            )
         n_comp = 1 if values.ndim == 1 else values.shape[1]
         if n_comp < 1:
             raise ValueError(f"{label} array {name!r} has no components")
@@ -1028,14 +1169,21 @@ def _field_text(label, arrays, n, version):
 def _check_cells(kw, block):
     offsets = np.asarray(block.offsets)
     conn = np.asarray(block.connectivity)
-    if offsets.ndim != 1 or len(offsets) < 1 or offsets[0] != 0 or \
-            np.any(np.diff(offsets) < 0) or offsets[-1] != len(conn):
-        raise ValueError(f"{kw}: offsets must start at 0, never decrease and end at "
-                         "the length of the connectivity")
+    if (
+        offsets.ndim != 1
+        or len(offsets) < 1
+        or offsets[0] != 0
+        or np.any(np.diff(offsets) < 0)
+        or offsets[-1] != len(conn)
+    ):
+        raise ValueError(
+            f"{kw}: offsets must start at 0, never decrease and end at "
+            "the length of the connectivity"
+        )
     return conn.astype(np.int64).tolist(), offsets.astype(np.int64).tolist()
 
 
-def write(path, mesh, version="4.2"):
+def write(path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2") -> None:
     """Writes a Mesh as a VTK legacy ASCII file, in the '4.2' or the '5.1' layout.
 
     Floating-point data are written as double with the shortest text that reads
@@ -1079,17 +1227,20 @@ def write(path, mesh, version="4.2"):
         n_cells += n
         if version == "4.2":
             parts.append(f"{kw} {n} {n + len(conn)}\n")
-            parts.extend(" ".join(map(str, [offsets[j + 1] - offsets[j]]
-                                      + conn[offsets[j]:offsets[j + 1]])) + "\n"
-                         for j in range(n))
+            parts.extend(
+                " ".join(
+                    map(str, [offsets[j + 1] - offsets[j]] + conn[offsets[j] : offsets[j + 1]])
+                )
+                + "\n"
+                for j in range(n)
+            )
         else:
             parts.append(f"{kw} {n + 1} {len(conn)}\nOFFSETS vtktypeint64\n")
             parts.append(_rows(list(map(str, offsets)), 9))
             parts.append("CONNECTIVITY vtktypeint64\n")
             parts.append(_rows(list(map(str, conn)), 9))
     if dataset == "UNSTRUCTURED_GRID":
-        types = np.asarray(mesh.cell_types if mesh.cell_types is not None else [],
-                           dtype=np.int64)
+        types = np.asarray(mesh.cell_types if mesh.cell_types is not None else [], dtype=np.int64)
         if len(types) != n_cells:
             raise ValueError(f"cell_types has {len(types)} entries for {n_cells} cells")
         if types.size and (types.min() < 0 or types.max() > 255):
@@ -1097,8 +1248,10 @@ def write(path, mesh, version="4.2"):
         if n_cells:
             parts.append(f"CELL_TYPES {n_cells}\n")
             parts.append(_rows(list(map(str, types.tolist())), 1))
-    for kw, arrays, n in (("POINT_DATA", mesh.point_data, n_points),
-                          ("CELL_DATA", mesh.cell_data, n_cells)):
+    for kw, arrays, n in (
+        ("POINT_DATA", mesh.point_data, n_points),
+        ("CELL_DATA", mesh.cell_data, n_cells),
+    ):
         if arrays:
             parts.append(f"{kw} {n}\n" + _field_text(kw, arrays, n, version))
     with open(path, "w", encoding="utf-8", newline="\n") as f:
@@ -1106,6 +1259,7 @@ def write(path, mesh, version="4.2"):
 
 
 # -- command line ----------------------------------------------------------------
+
 
 def _range_text(values):
     if values.size == 0:
@@ -1122,7 +1276,12 @@ def _range_text(values):
     return f"{values.min()} .. {values.max()}"
 
 
-def summary(mesh, paths=(), seconds=None, path=None):
+def summary(
+    mesh: Mesh,
+    paths: Sequence[tuple[str, str, str]] = (),
+    seconds: float | None = None,
+    path: str | None = None,
+) -> str:
     """The text that the command line prints for a mesh."""
     out = []
     if path is not None:
@@ -1134,8 +1293,10 @@ def summary(mesh, paths=(), seconds=None, path=None):
     out.append(f"points:    {len(pts)}")
     if len(pts):
         lo, hi = _bounds(pts)
-        out.append("bounds:    " + "  ".join(
-            f"{axis} [{a:.6g}, {b:.6g}]" for axis, a, b in zip("xyz", lo, hi)))
+        out.append(
+            "bounds:    "
+            + "  ".join(f"{axis} [{a:.6g}, {b:.6g}]" for axis, a, b in zip("xyz", lo, hi))
+        )
     out.append(f"cells:     {mesh.n_cells}")
     if mesh.cell_types is not None:
         types, counts = np.unique(mesh.cell_types, return_counts=True)
@@ -1144,14 +1305,16 @@ def summary(mesh, paths=(), seconds=None, path=None):
     else:
         for kw, block in mesh.cells.items():
             out.append(f"  {kw:<28} {len(block)}")
-    for label, arrays in (("point data", mesh.point_data), ("cell data", mesh.cell_data),
-                          ("field data", mesh.field_data)):
+    for label, arrays in (
+        ("point data", mesh.point_data),
+        ("cell data", mesh.cell_data),
+        ("field data", mesh.field_data),
+    ):
         if not arrays:
             continue
         out.append(f"{label}:")
         for name, a in arrays.items():
-            out.append(f"  {name!r:<28} {str(a.shape):<12} {str(a.dtype):<8} "
-                       f"{_range_text(a)}")
+            out.append(f"  {name!r:<28} {str(a.shape):<12} {str(a.dtype):<8} {_range_text(a)}")
     if seconds is not None:
         out.append(f"read in {seconds:.3f} s")
     fast = [blk for blk, how, _ in paths if how == "fast"]
@@ -1172,10 +1335,11 @@ def _bounds(points):
     return finite.min(axis=0), finite.max(axis=0)
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m veltrane.codecs.vtk",
-        description="Print a summary of VTK legacy ASCII files.")
+        description="Print a summary of VTK legacy ASCII files.",
+    )
     parser.add_argument("files", nargs="+", metavar="FILE")
     args = parser.parse_args(argv)
     status = 0

@@ -38,6 +38,7 @@ OUT = HERE / "real"
 
 # -- what the libraries' own readers return -----------------------------------
 
+
 def vtk_array(a):
     """One array as VTK's reader holds it: 1-D for one component, (n, k) else."""
     n, k = a.GetNumberOfTuples(), a.GetNumberOfComponents()
@@ -62,8 +63,10 @@ def vtk_oracle(path):
     r.ReadAllFieldsOn()
     r.Update()
     d = r.GetOutput()
-    out = {"meta/title": np.array(r.GetHeader()),
-           "meta/version": np.array(f"{r.GetFileMajorVersion()}.{r.GetFileMinorVersion()}")}
+    out = {
+        "meta/title": np.array(r.GetHeader()),
+        "meta/version": np.array(f"{r.GetFileMajorVersion()}.{r.GetFileMinorVersion()}"),
+    }
     pts = d.GetPoints()
     out["points"] = vtk_to_numpy(pts.GetData()).copy() if pts else np.zeros((0, 3))
     if isinstance(d, vtk.vtkUnstructuredGrid):
@@ -84,13 +87,21 @@ def vtk_oracle(path):
         out["cell_types"] = np.array(types, dtype=np.uint8)
     else:
         out["meta/dataset"] = np.array("POLYDATA")
-        for kw, ca in (("VERTICES", d.GetVerts()), ("LINES", d.GetLines()),
-                       ("POLYGONS", d.GetPolys()), ("TRIANGLE_STRIPS", d.GetStrips())):
-            out[f"cells/{kw}/connectivity"] = vtk_to_numpy(
-                ca.GetConnectivityArray()).astype(np.int64)
+        for kw, ca in (
+            ("VERTICES", d.GetVerts()),
+            ("LINES", d.GetLines()),
+            ("POLYGONS", d.GetPolys()),
+            ("TRIANGLE_STRIPS", d.GetStrips()),
+        ):
+            out[f"cells/{kw}/connectivity"] = vtk_to_numpy(ca.GetConnectivityArray()).astype(
+                np.int64
+            )
             out[f"cells/{kw}/offsets"] = vtk_to_numpy(ca.GetOffsetsArray()).astype(np.int64)
-    for prefix, fd in (("point_data", d.GetPointData()), ("cell_data", d.GetCellData()),
-                       ("field_data", d.GetFieldData())):
+    for prefix, fd in (
+        ("point_data", d.GetPointData()),
+        ("cell_data", d.GetCellData()),
+        ("field_data", d.GetFieldData()),
+    ):
         for i in range(fd.GetNumberOfArrays()):
             a = fd.GetAbstractArray(i)
             out[f"{prefix}/{a.GetName()}"] = vtk_array(a)
@@ -110,10 +121,13 @@ def meshio_oracle(path):
             conn.extend(row.tolist())
             offsets.append(len(conn))
             types.append(meshio._vtk_common.meshio_to_vtk_type[block.type])
-    out = {"points": m.points, "meta/dataset": np.array("UNSTRUCTURED_GRID"),
-           "cells/CELLS/connectivity": np.array(conn, dtype=np.int64),
-           "cells/CELLS/offsets": np.array(offsets, dtype=np.int64),
-           "cell_types": np.array(types, dtype=np.uint8)}
+    out = {
+        "points": m.points,
+        "meta/dataset": np.array("UNSTRUCTURED_GRID"),
+        "cells/CELLS/connectivity": np.array(conn, dtype=np.int64),
+        "cells/CELLS/offsets": np.array(offsets, dtype=np.int64),
+        "cell_types": np.array(types, dtype=np.uint8),
+    }
     for name, a in m.point_data.items():
         out[f"point_data/{name}"] = a
     for name, blocks in m.cell_data.items():
@@ -122,6 +136,7 @@ def meshio_oracle(path):
 
 
 # -- the fixtures ---------------------------------------------------------------
+
 
 def add(data, name, values, vtk_type=None):
     a = numpy_to_vtk(np.ascontiguousarray(values), deep=True, array_type=vtk_type)
@@ -132,14 +147,20 @@ def add(data, name, values, vtk_type=None):
 
 def typed_arrays(data, n, rng):
     """One array of each type the writer spells, with extreme values in range."""
-    kinds = [("int8 values", np.int8, vtk.VTK_SIGNED_CHAR), ("char", np.int8, vtk.VTK_CHAR),
-             ("uint8", np.uint8, None), ("int16", np.int16, None),
-             ("uint16", np.uint16, None), ("int32", np.int32, None),
-             ("uint32", np.uint32, None), ("long", np.int64, vtk.VTK_LONG),
-             ("unsigned long", np.uint64, vtk.VTK_UNSIGNED_LONG),
-             ("int64", np.int64, vtk.VTK_LONG_LONG),
-             ("uint64", np.uint64, vtk.VTK_UNSIGNED_LONG_LONG),
-             ("ids", np.int64, vtk.VTK_ID_TYPE)]
+    kinds = [
+        ("int8 values", np.int8, vtk.VTK_SIGNED_CHAR),
+        ("char", np.int8, vtk.VTK_CHAR),
+        ("uint8", np.uint8, None),
+        ("int16", np.int16, None),
+        ("uint16", np.uint16, None),
+        ("int32", np.int32, None),
+        ("uint32", np.uint32, None),
+        ("long", np.int64, vtk.VTK_LONG),
+        ("unsigned long", np.uint64, vtk.VTK_UNSIGNED_LONG),
+        ("int64", np.int64, vtk.VTK_LONG_LONG),
+        ("uint64", np.uint64, vtk.VTK_UNSIGNED_LONG_LONG),
+        ("ids", np.int64, vtk.VTK_ID_TYPE),
+    ]
     for name, dt, vt in kinds:
         info = np.iinfo(dt)
         v = rng.integers(info.min, info.max, size=n, dtype=dt, endpoint=True)
@@ -172,20 +193,37 @@ def unstructured_grid(rng):
     def pick(k):
         return rng.choice(n_points, size=k, replace=False).tolist()
 
-    shapes = [(vtk.VTK_VERTEX, 1), (vtk.VTK_POLY_VERTEX, 5), (vtk.VTK_LINE, 2),
-              (vtk.VTK_POLY_LINE, 4), (vtk.VTK_TRIANGLE, 3), (vtk.VTK_POLYGON, 6),
-              (vtk.VTK_QUAD, 4), (vtk.VTK_TETRA, 4), (vtk.VTK_HEXAHEDRON, 8),
-              (vtk.VTK_WEDGE, 6), (vtk.VTK_PYRAMID, 5), (vtk.VTK_QUADRATIC_TETRA, 10),
-              (vtk.VTK_QUADRATIC_HEXAHEDRON, 20), (vtk.VTK_TRIANGLE_STRIP, 5)]
+    shapes = [
+        (vtk.VTK_VERTEX, 1),
+        (vtk.VTK_POLY_VERTEX, 5),
+        (vtk.VTK_LINE, 2),
+        (vtk.VTK_POLY_LINE, 4),
+        (vtk.VTK_TRIANGLE, 3),
+        (vtk.VTK_POLYGON, 6),
+        (vtk.VTK_QUAD, 4),
+        (vtk.VTK_TETRA, 4),
+        (vtk.VTK_HEXAHEDRON, 8),
+        (vtk.VTK_WEDGE, 6),
+        (vtk.VTK_PYRAMID, 5),
+        (vtk.VTK_QUADRATIC_TETRA, 10),
+        (vtk.VTK_QUADRATIC_HEXAHEDRON, 20),
+        (vtk.VTK_TRIANGLE_STRIP, 5),
+    ]
     for i in range(40):
         t, k = shapes[i % len(shapes)]
         g.InsertNextCell(t, k, pick(k))
         if i % 13 == 5:
             # A polyhedron given as its faces: a cube with one split side.
             p = pick(8)
-            faces = [[p[0], p[1], p[2], p[3]], [p[4], p[5], p[6]], [p[4], p[6], p[7]],
-                     [p[0], p[1], p[5], p[4]], [p[1], p[2], p[6], p[5]],
-                     [p[2], p[3], p[7], p[6]], [p[3], p[0], p[4], p[7]]]
+            faces = [
+                [p[0], p[1], p[2], p[3]],
+                [p[4], p[5], p[6]],
+                [p[4], p[6], p[7]],
+                [p[0], p[1], p[5], p[4]],
+                [p[1], p[2], p[6], p[5]],
+                [p[2], p[3], p[7], p[6]],
+                [p[3], p[0], p[4], p[7]],
+            ]
             stream = [len(faces)] + [x for f in faces for x in [len(f)] + f]
             ids = vtk.vtkIdList()
             for x in stream:
@@ -209,8 +247,7 @@ def unstructured_grid(rng):
     tc = numpy_to_vtk(rng.random((n_points, 2)).astype(np.float32), deep=True)
     tc.SetName("uv")
     pd.SetTCoords(tc)
-    gid = numpy_to_vtk(np.arange(n_points, dtype=np.int64), deep=True,
-                       array_type=vtk.VTK_ID_TYPE)
+    gid = numpy_to_vtk(np.arange(n_points, dtype=np.int64), deep=True, array_type=vtk.VTK_ID_TYPE)
     gid.SetName("global ids")
     pd.SetGlobalIds(gid)
     typed_arrays(pd, n_points, rng)
@@ -304,13 +341,22 @@ def meshio_mesh(rng):
     def pick(n, k):
         return np.array([rng.choice(40, size=k, replace=False) for _ in range(n)])
 
-    cells = [("tetra", pick(6, 4)), ("hexahedron", pick(3, 8)), ("tetra", pick(2, 4)),
-             ("triangle", pick(5, 3)), ("line", pick(4, 2)), ("vertex", pick(2, 1)),
-             ("wedge", pick(2, 6))]
+    cells = [
+        ("tetra", pick(6, 4)),
+        ("hexahedron", pick(3, 8)),
+        ("tetra", pick(2, 4)),
+        ("triangle", pick(5, 3)),
+        ("line", pick(4, 2)),
+        ("vertex", pick(2, 1)),
+        ("wedge", pick(2, 6)),
+    ]
     n_cells = sum(len(c[1]) for c in cells)
-    point_data = {"density": rng.random(40), "speed": rng.random((40, 3)).astype(np.float32),
-                  "label": rng.integers(-9, 9, size=40).astype(np.int32),
-                  "count": rng.integers(0, 2**40, size=40).astype(np.int64)}
+    point_data = {
+        "density": rng.random(40),
+        "speed": rng.random((40, 3)).astype(np.float32),
+        "label": rng.integers(-9, 9, size=40).astype(np.int32),
+        "count": rng.integers(0, 2**40, size=40).astype(np.int64),
+    }
     cell_values = rng.standard_normal(n_cells)
     cell_ids = np.arange(n_cells, dtype=np.int64)
     split = np.cumsum([len(c[1]) for c in cells])[:-1]
@@ -349,29 +395,42 @@ def make_example():
     """A VTK-written unstructured grid of 287,496 points: a warped block of
     hexahedra whose one corner is cut into tetrahedra, with point and cell data."""
     import gzip
+
     n = 66
     ax = np.linspace(0.0, 1.0, n)
     x, y, z = np.meshgrid(ax, ax, ax, indexing="ij")
     x = x + 0.05 * np.sin(2 * np.pi * y) * z
     pts = np.stack([x, y, z], axis=-1).reshape(-1, 3)
-    idx = np.arange(n ** 3).reshape(n, n, n)
+    idx = np.arange(n**3).reshape(n, n, n)
     c = idx[:-1, :-1, :-1]
-    hexes = np.stack([c, c + n * n, c + n * n + n, c + n,
-                      c + 1, c + n * n + 1, c + n * n + n + 1, c + n + 1], axis=-1)
+    hexes = np.stack(
+        [c, c + n * n, c + n * n + n, c + n, c + 1, c + n * n + 1, c + n * n + n + 1, c + n + 1],
+        axis=-1,
+    )
     corner = np.zeros((n - 1,) * 3, bool)
     corner[:16, :16, :16] = True
     h = hexes[~corner].reshape(-1, 8)
     k = hexes[corner].reshape(-1, 8)
-    tets = np.concatenate([k[:, [0, 1, 3, 4]], k[:, [1, 2, 3, 6]], k[:, [1, 4, 5, 6]],
-                           k[:, [3, 4, 6, 7]], k[:, [1, 3, 4, 6]]])
+    tets = np.concatenate(
+        [
+            k[:, [0, 1, 3, 4]],
+            k[:, [1, 2, 3, 6]],
+            k[:, [1, 4, 5, 6]],
+            k[:, [3, 4, 6, 7]],
+            k[:, [1, 3, 4, 6]],
+        ]
+    )
     sizes = np.concatenate([np.full(len(h), 8), np.full(len(tets), 4)])
     conn = np.concatenate([h.ravel(), tets.ravel()])
     offsets = np.concatenate([[0], np.cumsum(sizes)])
-    types = np.concatenate([np.full(len(h), vtk.VTK_HEXAHEDRON),
-                            np.full(len(tets), vtk.VTK_TETRA)]).astype(np.uint8)
+    types = np.concatenate(
+        [np.full(len(h), vtk.VTK_HEXAHEDRON), np.full(len(tets), vtk.VTK_TETRA)]
+    ).astype(np.uint8)
     ca = vtk.vtkCellArray()
-    ca.SetData(numpy_to_vtk(offsets.astype(np.int64), deep=True, array_type=vtk.VTK_ID_TYPE),
-               numpy_to_vtk(conn.astype(np.int64), deep=True, array_type=vtk.VTK_ID_TYPE))
+    ca.SetData(
+        numpy_to_vtk(offsets.astype(np.int64), deep=True, array_type=vtk.VTK_ID_TYPE),
+        numpy_to_vtk(conn.astype(np.int64), deep=True, array_type=vtk.VTK_ID_TYPE),
+    )
     g = vtk.vtkUnstructuredGrid()
     vp = vtk.vtkPoints()
     vp.SetData(numpy_to_vtk(pts.astype(np.float32), deep=True))
@@ -380,8 +439,9 @@ def make_example():
     temp = numpy_to_vtk((300 + 50 * pts[:, 2] * pts[:, 0]).astype(np.float32), deep=True)
     temp.SetName("temperature")
     g.GetPointData().SetScalars(temp)
-    vel = numpy_to_vtk(np.stack([pts[:, 1], -pts[:, 0], 0 * pts[:, 2]], axis=1)
-                       .astype(np.float32), deep=True)
+    vel = numpy_to_vtk(
+        np.stack([pts[:, 1], -pts[:, 0], 0 * pts[:, 2]], axis=1).astype(np.float32), deep=True
+    )
     vel.SetName("velocity")
     g.GetPointData().SetVectors(vel)
     region = numpy_to_vtk((types == vtk.VTK_TETRA).astype(np.int32), deep=True)
@@ -404,18 +464,22 @@ def make_example():
 
 # -- our writer, read back by theirs -------------------------------------------------
 
+
 def check_writer():
     sys.path.insert(0, str(REPO / "src"))
     from veltrane.codecs import vtk as ours
+
     rng = np.random.default_rng(7)
     n_points = 30
-    dtypes = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32,
-              np.int64, np.uint64]
-    point_data = {"with blanks %": rng.standard_normal(n_points),
-                  "vec": rng.standard_normal((n_points, 3)),
-                  "f32": rng.standard_normal(n_points).astype(np.float32),
-                  "bits": rng.integers(0, 2, n_points).astype(bool),
-                  "tiny": np.full(n_points, 5e-324), "big": np.full(n_points, 1.7976931348623157e308)}
+    dtypes = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64]
+    point_data = {
+        "with blanks %": rng.standard_normal(n_points),
+        "vec": rng.standard_normal((n_points, 3)),
+        "f32": rng.standard_normal(n_points).astype(np.float32),
+        "bits": rng.integers(0, 2, n_points).astype(bool),
+        "tiny": np.full(n_points, 5e-324),
+        "big": np.full(n_points, 1.7976931348623157e308),
+    }
     for dt in dtypes:
         info = np.iinfo(dt)
         v = rng.integers(info.min, info.max, size=n_points, dtype=dt, endpoint=True)
@@ -426,20 +490,29 @@ def check_writer():
     poly = [4] + [x for f in faces for x in [3] + f]
     cells = [[0, 1, 2, 3], [4, 5, 6], [7, 8], [9], poly, [10, 11, 12, 13]]
     types = np.array([10, 5, 3, 1, 42, 9], dtype=np.uint8)
-    grid = ours.Mesh(points=rng.standard_normal((n_points, 3)),
-                     cells={"CELLS": CellBlock.from_cells(cells)}, cell_types=types,
-                     point_data=point_data,
-                     cell_data={"c": np.arange(6, dtype=np.int32),
-                                "label": np.array(["a b", "", "µ%", "x", "y", "z"])},
-                     field_data={"TimeValue": np.array([0.5]),
-                                 "steps": np.array([1, 2, 3], dtype=np.int32)},
-                     title="our grid")
-    poly_mesh = ours.Mesh(points=rng.standard_normal((n_points, 3)),
-                          cells={"LINES": CellBlock.from_cells([[0, 1, 2]]),
-                                 "POLYGONS": CellBlock.from_cells([[3, 4, 5, 6], [7, 8, 9]])},
-                          point_data={"s": rng.standard_normal(n_points)},
-                          cell_data={"k": np.array([1, 2, 3], dtype=np.int16)},
-                          dataset="POLYDATA", title="our polydata")
+    grid = ours.Mesh(
+        points=rng.standard_normal((n_points, 3)),
+        cells={"CELLS": CellBlock.from_cells(cells)},
+        cell_types=types,
+        point_data=point_data,
+        cell_data={
+            "c": np.arange(6, dtype=np.int32),
+            "label": np.array(["a b", "", "µ%", "x", "y", "z"]),
+        },
+        field_data={"TimeValue": np.array([0.5]), "steps": np.array([1, 2, 3], dtype=np.int32)},
+        title="our grid",
+    )
+    poly_mesh = ours.Mesh(
+        points=rng.standard_normal((n_points, 3)),
+        cells={
+            "LINES": CellBlock.from_cells([[0, 1, 2]]),
+            "POLYGONS": CellBlock.from_cells([[3, 4, 5, 6], [7, 8, 9]]),
+        },
+        point_data={"s": rng.standard_normal(n_points)},
+        cell_data={"k": np.array([1, 2, 3], dtype=np.int16)},
+        dataset="POLYDATA",
+        title="our polydata",
+    )
     failures = 0
     tmp = pathlib.Path("/tmp/veltrane-check")
     tmp.mkdir(exist_ok=True)
@@ -455,17 +528,23 @@ def check_writer():
                 # 5.1 reader only the sized integer names, which VTK's rejects but
                 # for the 64-bit ones.
                 keep = [j for j in range(len(cells)) if types[j] != 42]
-                known = {k: v for k, v in mesh.point_data.items()
-                         if k.isidentifier() and (version == "4.2" or v.dtype.kind == "f"
-                                                  or v.dtype.itemsize == 8)}
-                plain = ours.Mesh(points=mesh.points, point_data=known,
-                                  cells={"CELLS": CellBlock.from_cells(
-                                      [cells[j] for j in keep])},
-                                  cell_types=types[keep],
-                                  cell_data={"c": mesh.cell_data["c"][keep].astype(np.int64)})
+                known = {
+                    k: v
+                    for k, v in mesh.point_data.items()
+                    if k.isidentifier()
+                    and (version == "4.2" or v.dtype.kind == "f" or v.dtype.itemsize == 8)
+                }
+                plain = ours.Mesh(
+                    points=mesh.points,
+                    point_data=known,
+                    cells={"CELLS": CellBlock.from_cells([cells[j] for j in keep])},
+                    cell_types=types[keep],
+                    cell_data={"c": mesh.cell_data["c"][keep].astype(np.int64)},
+                )
                 ours.write(path, plain, version=version)
-                failures += compare(f"meshio reads our {label} {version}",
-                                    ours.read(path), meshio_oracle(path))
+                failures += compare(
+                    f"meshio reads our {label} {version}", ours.read(path), meshio_oracle(path)
+                )
     print("writer check:", "all equal" if not failures else f"{failures} difference(s)")
     return failures
 
@@ -477,13 +556,16 @@ def compare(label, mesh, oracle, skip_cells=False):
         ours, theirs = np.asarray(ours), np.asarray(theirs)
         if theirs.dtype.kind == "f" and ours.dtype.kind == "f":
             ok = ours.shape == theirs.shape and np.array_equal(
-                ours.astype(theirs.dtype).view(np.uint8), theirs.view(np.uint8))
+                ours.astype(theirs.dtype).view(np.uint8), theirs.view(np.uint8)
+            )
         else:
-            ok = ours.shape == theirs.shape and np.array_equal(ours, theirs) and (
-                ours.dtype == theirs.dtype or theirs.dtype.kind == "U")
+            ok = (
+                ours.shape == theirs.shape
+                and np.array_equal(ours, theirs)
+                and (ours.dtype == theirs.dtype or theirs.dtype.kind == "U")
+            )
         if not ok:
-            bad.append(f"{key}: ours {ours.dtype}{ours.shape} theirs "
-                       f"{theirs.dtype}{theirs.shape}")
+            bad.append(f"{key}: ours {ours.dtype}{ours.shape} theirs {theirs.dtype}{theirs.shape}")
 
     same("points", mesh.points, oracle["points"])
     if mesh.cell_types is not None:

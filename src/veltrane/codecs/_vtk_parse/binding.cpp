@@ -15,8 +15,7 @@ namespace {
 constexpr Py_ssize_t kParams = 3;
 
 struct FunctionObject {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionDef* def;
   PyObject* name;
   PyObject* qualname;
@@ -92,8 +91,8 @@ int bind_keyword(const FunctionDef& def, PyObject* const names[kParams], Py_ssiz
     int eq = keyword_equals(key, names[p], exact);
     if (eq < 0) return -1;
     if (eq) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
-                   def.name, key);
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", def.name,
+                   key);
       return -1;
     }
   }
@@ -101,8 +100,7 @@ int bind_keyword(const FunctionDef& def, PyObject* const names[kParams], Py_ssiz
   return -1;
 }
 
-PyObject* call(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
-               PyObject* kwnames) {
+PyObject* call(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Ref slots[kParams];
   Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
   if (nkw == 0) {

@@ -12,7 +12,7 @@ namespace veltrane::vtk {
 
 // A parser body: `lines` is borrowed; returns a new reference, or nullptr
 // with an exception set and the body's own traceback entry added.
-using Body = PyObject* (*)(PyObject* lines, Py_ssize_t start, Py_ssize_t count);
+using Body = PyObject* (*)(PyObject * lines, Py_ssize_t start, Py_ssize_t count);
 
 struct FunctionDef {
   const char* name;

@@ -28,8 +28,7 @@ double text_to_double(PyObject* token, std::string_view text) {
 
 Ref text_to_long(PyObject* token, std::string_view text) {
   std::int64_t v;
-  if (scan::parse_int64(text, v) == scan::Verdict::Clean)
-    return Ref::steal(PyLong_FromLongLong(v));
+  if (scan::parse_int64(text, v) == scan::Verdict::Clean) return Ref::steal(PyLong_FromLongLong(v));
   return Ref::steal(PyNumber_Long(token));
 }
 
@@ -81,7 +80,8 @@ double to_double(PyObject* token) {
 
   PyNumberMethods* nb = Py_TYPE(token)->tp_as_number;
   if (nb == nullptr || nb->nb_float == nullptr)
-    return from_float_object(PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyFloat_Type), token));
+    return from_float_object(
+        PyObject_CallOneArg(reinterpret_cast<PyObject*>(&PyFloat_Type), token));
   PyObject* value = nb->nb_float(token);
   if (value != nullptr && !PyFloat_Check(value)) {
     PyErr_Format(PyExc_TypeError, "__float__ returned non-float (type %.200s)",

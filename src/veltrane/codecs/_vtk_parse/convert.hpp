@@ -29,7 +29,8 @@ inline bool line_text(PyObject* line, std::string_view& text, scan::Separators& 
     return true;
   }
   if (PyBytes_CheckExact(line)) {
-    text = std::string_view(PyBytes_AS_STRING(line), static_cast<std::size_t>(PyBytes_GET_SIZE(line)));
+    text =
+        std::string_view(PyBytes_AS_STRING(line), static_cast<std::size_t>(PyBytes_GET_SIZE(line)));
     seps = scan::Separators::Bytes;
     return true;
   }

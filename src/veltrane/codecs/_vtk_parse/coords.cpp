@@ -36,29 +36,53 @@ Ref make_result(Py_ssize_t n_verts) {
 
 const char* describe_format(char c) {
   switch (c) {
-    case '?': return "'bool'";
-    case 'c': return "'char'";
-    case 'b': return "'signed char'";
-    case 'B': return "'unsigned char'";
-    case 'h': return "'short'";
-    case 'H': return "'unsigned short'";
-    case 'i': return "'int'";
-    case 'I': return "'unsigned int'";
-    case 'l': return "'long'";
-    case 'L': return "'unsigned long'";
-    case 'q': return "'long long'";
-    case 'Q': return "'unsigned long long'";
-    case 'e': return "'half'";
-    case 'f': return "'float'";
-    case 'd': return "'double'";
-    case 'g': return "'long double'";
-    case 'Z': return "'complex'";
-    case 'T': return "a struct";
-    case 'O': return "Python object";
-    case 'P': return "a pointer";
-    case 's': case 'p': return "a string";
-    case '\0': return "end of string";
-    default: return "unparsable format string";
+    case '?':
+      return "'bool'";
+    case 'c':
+      return "'char'";
+    case 'b':
+      return "'signed char'";
+    case 'B':
+      return "'unsigned char'";
+    case 'h':
+      return "'short'";
+    case 'H':
+      return "'unsigned short'";
+    case 'i':
+      return "'int'";
+    case 'I':
+      return "'unsigned int'";
+    case 'l':
+      return "'long'";
+    case 'L':
+      return "'unsigned long'";
+    case 'q':
+      return "'long long'";
+    case 'Q':
+      return "'unsigned long long'";
+    case 'e':
+      return "'half'";
+    case 'f':
+      return "'float'";
+    case 'd':
+      return "'double'";
+    case 'g':
+      return "'long double'";
+    case 'Z':
+      return "'complex'";
+    case 'T':
+      return "a struct";
+    case 'O':
+      return "Python object";
+    case 'P':
+      return "a pointer";
+    case 's':
+    case 'p':
+      return "a string";
+    case '\0':
+      return "end of string";
+    default:
+      return "unparsable format string";
   }
 }
 
@@ -72,8 +96,8 @@ int check_format(const char* format) {
     ++f;
   }
   if (!swapped && f[0] == 'd' && f[1] == '\0') return 0;
-  PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected %s%s%s but got %s", "'",
-               "double", "'", swapped && f[0] == 'd' ? "'byte-swapped double'" : describe_format(f[0]));
+  PyErr_Format(PyExc_ValueError, "Buffer dtype mismatch, expected %s%s%s but got %s", "'", "double",
+               "'", swapped && f[0] == 'd' ? "'byte-swapped double'" : describe_format(f[0]));
   return -1;
 }
 
@@ -166,7 +190,8 @@ PyObject* parse_ascii_coords(PyObject* lines, Py_ssize_t start, Py_ssize_t n_ver
     return fail(Line::kCoordsBuffer);
 
   auto* row = static_cast<char*>(view.view().buf);
-  Py_ssize_t row_stride = view.view().strides != nullptr ? view.view().strides[0] : 3 * sizeof(double);
+  Py_ssize_t row_stride =
+      view.view().strides != nullptr ? view.view().strides[0] : 3 * sizeof(double);
   // Exact str and bytes lines of an exact list or tuple are scanned in
   // place; any line the scan cannot take whole goes the general way below,
   // which decides its value or error.

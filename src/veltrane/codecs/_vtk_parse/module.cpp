@@ -208,7 +208,8 @@ int bind_numpy() {
   if (!module) {
     Ref name = Ref::steal(PyUnicode_FromString("numpy"));
     if (!name) return -1;
-    module = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.globals, nullptr, nullptr, 0));
+    module =
+        Ref::steal(PyImport_ImportModuleLevelObject(name.get(), g.globals, nullptr, nullptr, 0));
     if (!module) return -1;
   }
   if (PyDict_SetItem(g.globals, g.c.str_np, module.get()) < 0) return -1;
@@ -260,7 +261,8 @@ int exec(PyObject* module) {
     int present = PyDict_Contains(modules, name.get());
     if (present < 0 || (present == 0 && PyDict_SetItem(modules, name.get(), module) < 0))
       return kModuleLine;
-    PyObject* code = make_code("parse_ascii_coords", static_cast<int>(Line::kCoordsDef), g.c.kw_n_verts);
+    PyObject* code =
+        make_code("parse_ascii_coords", static_cast<int>(Line::kCoordsDef), g.c.kw_n_verts);
     if (code == nullptr) return kModuleLine;
     Py_XSETREF(g.code_coords, code);
     code = make_code("parse_ascii_cells_v42", static_cast<int>(Line::kCellsDef), g.c.kw_n_cells);
@@ -291,29 +293,21 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_vtk_parse",
-    kModuleDoc,
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    PyModuleDef_HEAD_INIT, "_vtk_parse", kModuleDoc, 0,       nullptr,
+    module_slots,          nullptr,      nullptr,    nullptr,
 };
 
 }  // namespace
 
 const FunctionDef kCoordsDef = {
-    "parse_ascii_coords", kCoordsDoc,         Func::kCoords,  Line::kCoordsDef,
-    Line::kCoordsStart,   Line::kCoordsCount, &g.c.kw_n_verts, &g.code_coords,
-    parse_ascii_coords,
+    "parse_ascii_coords", kCoordsDoc,      Func::kCoords,  Line::kCoordsDef,   Line::kCoordsStart,
+    Line::kCoordsCount,   &g.c.kw_n_verts, &g.code_coords, parse_ascii_coords,
 };
 
 const FunctionDef kCellsDef = {
-    "parse_ascii_cells_v42", kCellsDoc,        Func::kCells,   Line::kCellsDef,
-    Line::kCellsStart,       Line::kCellsCount, &g.c.kw_n_cells, &g.code_cells,
-    parse_ascii_cells_v42,
+    "parse_ascii_cells_v42", kCellsDoc,         Func::kCells,
+    Line::kCellsDef,         Line::kCellsStart, Line::kCellsCount,
+    &g.c.kw_n_cells,         &g.code_cells,     parse_ascii_cells_v42,
 };
 
 }  // namespace veltrane::vtk

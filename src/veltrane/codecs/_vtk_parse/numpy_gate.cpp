@@ -100,7 +100,8 @@ int import_table() {
   if (!module) return -1;
   Ref capsule = Ref::steal(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
   if (!capsule) return -1;
-  if (!PyCapsule_CheckExact(capsule.get())) return runtime_error("_ARRAY_API is not PyCapsule object");
+  if (!PyCapsule_CheckExact(capsule.get()))
+    return runtime_error("_ARRAY_API is not PyCapsule object");
   auto** table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
   if (table == nullptr) {
     // A named capsule fails the look-up with its own error; the table is
@@ -116,22 +117,24 @@ int import_table() {
   if (abi > NPY_VERSION) {
     PyErr_Format(PyExc_RuntimeError,
                  "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
-                 static_cast<int>(NPY_VERSION), static_cast<int>(abi));
+                 NPY_VERSION, static_cast<int>(abi));
     return -1;
   }
   unsigned feature = PyArray_GetNDArrayCFeatureVersion();
   if (feature < NPY_FEATURE_VERSION) {
-    PyErr_Format(PyExc_RuntimeError,
-                 "module was compiled against NumPy C-API version 0x%x (NumPy " NPY_FEATURE_VERSION_STRING
-                 ") but the running NumPy has C-API version 0x%x. Check the section C-API "
-                 "incompatibility at the Troubleshooting ImportError section at "
-                 "https://numpy.org/devdocs/user/troubleshooting-importerror.html"
-                 "#c-api-incompatibility for indications on how to solve this problem.",
-                 static_cast<int>(NPY_FEATURE_VERSION), static_cast<int>(feature));
+    PyErr_Format(
+        PyExc_RuntimeError,
+        "module was compiled against NumPy C-API version 0x%x (NumPy " NPY_FEATURE_VERSION_STRING
+        ") but the running NumPy has C-API version 0x%x. Check the section C-API "
+        "incompatibility at the Troubleshooting ImportError section at "
+        "https://numpy.org/devdocs/user/troubleshooting-importerror.html"
+        "#c-api-incompatibility for indications on how to solve this problem.",
+        NPY_FEATURE_VERSION, static_cast<int>(feature));
     return -1;
   }
   int order = PyArray_GetEndianness();
-  if (order == NPY_CPU_UNKNOWN_ENDIAN) return runtime_error("FATAL: module compiled as unknown endian");
+  if (order == NPY_CPU_UNKNOWN_ENDIAN)
+    return runtime_error("FATAL: module compiled as unknown endian");
 #if NPY_BYTE_ORDER == NPY_BIG_ENDIAN
   if (order != NPY_CPU_BIG)
     return runtime_error(

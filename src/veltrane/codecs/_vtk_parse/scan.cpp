@@ -38,7 +38,8 @@ Verdict parse_double_prefix(const char* first, const char* last, double& value,
   if (ec != std::errc()) return Verdict::Fallback;
   // Some libraries flag results that underflow to zero as an error and some
   // do not; the interpreter gives a signed zero either way, so let it.
-  if (v == 0.0 && has_nonzero_digit_before_exponent(std::string_view(first, static_cast<std::size_t>(ptr - first))))
+  if (v == 0.0 && has_nonzero_digit_before_exponent(
+                      std::string_view(first, static_cast<std::size_t>(ptr - first))))
     return Verdict::Fallback;
   value = v;
   end = ptr;

@@ -17,9 +17,7 @@ enum class Verdict { Clean, Fallback };
 
 // The whitespace that float(), int() and bytes.split() strip: ASCII space,
 // \t, \n, \v, \f and \r.
-constexpr bool is_space(unsigned char c) noexcept {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
+constexpr bool is_space(unsigned char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 constexpr bool is_digit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
 
@@ -100,7 +98,8 @@ class Tokenizer {
     if (negative || *p == '+') ++p;
     const char* digits = p;
     std::uint64_t m = 0;
-    while (p != end_ && is_digit(static_cast<unsigned char>(*p))) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    while (p != end_ && is_digit(static_cast<unsigned char>(*p)))
+      m = m * 10 + static_cast<unsigned>(*p++ - '0');
     // Up to 18 digits cannot overflow; longer runs and other characters
     // (underscores) take the careful parse.
     if (p != digits && p - digits <= 18 && (p == end_ || is_sep(*p))) {
@@ -116,7 +115,8 @@ class Tokenizer {
   int next_double(double& value, std::string_view& token) noexcept {
     if (!skip()) return 0;
     const char* end = nullptr;
-    if (parse_double_prefix(p_, end_, value, end) == Verdict::Clean && (end == end_ || is_sep(*end))) {
+    if (parse_double_prefix(p_, end_, value, end) == Verdict::Clean &&
+        (end == end_ || is_sep(*end))) {
       p_ = end;
       return 1;
     }

@@ -86,8 +86,8 @@ PyObject* code_for(Func func, int line) {
   long key = key_of(func, line);
   Py_ssize_t at = lower_bound(key);
   if (at < table.size && table.entries[at].key == key) return Py_NewRef(table.entries[at].code);
-  auto* code = reinterpret_cast<PyObject*>(
-      PyCode_NewEmpty(kFuncFiles[static_cast<int>(func)], kFuncNames[static_cast<int>(func)], line));
+  auto* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(
+      kFuncFiles[static_cast<int>(func)], kFuncNames[static_cast<int>(func)], line));
   if (code == nullptr) return nullptr;
   keep(at, key, code);
   return code;
@@ -105,8 +105,8 @@ void add_traceback_entry(Func func, int line) {
     return;
   }
   PyErr_SetRaisedException(exc);
-  PyFrameObject* frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code),
-                                     g.globals, nullptr);
+  PyFrameObject* frame =
+      PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), g.globals, nullptr);
   Py_DECREF(code);
   if (frame == nullptr) return;
   PyTraceBack_Here(frame);

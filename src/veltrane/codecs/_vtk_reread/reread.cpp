@@ -23,7 +23,6 @@ namespace veltrane::reread {
 namespace {
 
 using vtk::Ref;
-using scan::Verdict;
 
 enum class Kind { Float, Int, UInt };
 
@@ -31,7 +30,8 @@ enum class Kind { Float, Int, UInt };
 // own conversion.
 Ref token_object(std::string_view token, scan::Separators seps) {
   if (seps == scan::Separators::Str)
-    return Ref::steal(PyUnicode_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
   return Ref::steal(PyBytes_FromStringAndSize(token.data(), static_cast<Py_ssize_t>(token.size())));
 }
 
@@ -88,9 +88,17 @@ int next_number(scan::Tokenizer& tokens, scan::Separators seps, Kind kind, void*
 int parse_kind(PyObject* obj, Kind& kind) {
   if (PyUnicode_Check(obj) && PyUnicode_GET_LENGTH(obj) == 1) {
     switch (PyUnicode_READ_CHAR(obj, 0)) {
-      case 'f': kind = Kind::Float; return 0;
-      case 'i': kind = Kind::Int; return 0;
-      case 'u': kind = Kind::UInt; return 0;
+      case 'f':
+        kind = Kind::Float;
+        return 0;
+      case 'i':
+        kind = Kind::Int;
+        return 0;
+      case 'u':
+        kind = Kind::UInt;
+        return 0;
+      default:
+        break;
     }
   }
   PyErr_SetString(PyExc_ValueError, "kind must be 'f', 'i' or 'u'");
@@ -118,7 +126,8 @@ struct TextLines {
   Py_ssize_t n;
   Py_ssize_t size() const { return n; }
   bool line(Py_ssize_t i, std::string_view& text, scan::Separators& seps) const {
-    text = std::string_view(data + starts[i], static_cast<std::size_t>(starts[i + 1] - 1 - starts[i]));
+    text =
+        std::string_view(data + starts[i], static_cast<std::size_t>(starts[i + 1] - 1 - starts[i]));
     seps = scan::Separators::Str;
     return true;
   }
@@ -252,7 +261,8 @@ PyObject* line_starts(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       const auto* base = static_cast<const char*>(data);
       const char* p = base;
       const char* end = base + len;
-      while ((p = static_cast<const char*>(std::memchr(p, static_cast<int>(sep), end - p)))) at(p++ - base);
+      while ((p = static_cast<const char*>(std::memchr(p, static_cast<int>(sep), end - p))))
+        at(p++ - base);
       return;
     }
     for (Py_ssize_t i = 0; i < len; ++i) {
@@ -264,7 +274,8 @@ PyObject* line_starts(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   npy_intp dims[] = {n + 1};
   Ref array = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT64));
   if (!array) return nullptr;
-  auto* out = static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+  auto* out =
+      static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
   Py_ssize_t k = 0;
   out[k++] = 0;
   each_separator([&](Py_ssize_t i) { out[k++] = i + 1; });
@@ -339,7 +350,8 @@ PyObject* scan_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (count == -1 && PyErr_Occurred()) return nullptr;
   Kind kind;
   if (parse_kind(args[2], kind) < 0) return nullptr;
-  std::string_view text(PyBytes_AS_STRING(args[0]), static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
+  std::string_view text(PyBytes_AS_STRING(args[0]),
+                        static_cast<std::size_t>(PyBytes_GET_SIZE(args[0])));
   if (count < 0 || static_cast<std::size_t>(count) > text.size()) {
     PyErr_SetString(PyExc_ValueError, "the buffer does not hold that many numbers");
     return nullptr;
