@@ -52,13 +52,16 @@ CELL_TYPES 1
 """
 
 
-@pytest.fixture(params=["native", "python"])
+@pytest.fixture(params=["native", "reread", "python"])
 def path_kind(request, monkeypatch):
-    """Runs a test with the native parser (when built) and with Python alone."""
-    if request.param == "native" and vtk._vtk_parse is None:
-        pytest.skip("the native parser is not built")
-    if request.param == "python":
+    """Runs a test with the native parsers (when built), with the native re-read
+    alone, and with Python alone (a plain list of lines, the Python re-read)."""
+    if request.param != "python" and vtk._vtk_reread is None:
+        pytest.skip("the native modules are not built")
+    if request.param != "native":
         monkeypatch.setattr(vtk, "_vtk_parse", None)
+    if request.param == "python":
+        monkeypatch.setattr(vtk, "_vtk_reread", None)
     return request.param
 
 
