@@ -943,27 +943,25 @@ class _Reader:
         n_arrays = self.count(index, toks[2], "FIELD")
         self.pos = index + 1
         expected = self.data_counts[self.context][0] if self.context else None
-        for _ in range(n_arrays):
+
+        def array_header():
             hdr = self.next_header()
             if hdr is None:
                 self.fail(
                     len(self.lines) - 1,
                     f"FIELD {toks[1]}: the file ends before its {n_arrays} arrays",
                 )
-            a_index, a_toks = hdr
+            return hdr
+
+        for _ in range(n_arrays):
+            a_index, a_toks = array_header()
             if a_toks[0].upper() == "NULL_ARRAY" and len(a_toks) == 1:
                 self.pos += 1
                 continue
             if a_toks[0].upper() == "METADATA" and len(a_toks) == 1:
                 # Metadata of the array before: not an array of its own.
                 self.skip_metadata(a_index)
-                hdr = self.next_header()
-                if hdr is None:
-                    self.fail(
-                        len(self.lines) - 1,
-                        f"FIELD {toks[1]}: the file ends before its {n_arrays} arrays",
-                    )
-                a_index, a_toks = hdr
+                a_index, a_toks = array_header()
             self.expect_tokens(a_index, a_toks, 4, 4, "arrayName components tuples type")
             name = _decode_name(a_toks[0])
             n_comp = self.count(a_index, a_toks[1], f"FIELD array {name!r}")

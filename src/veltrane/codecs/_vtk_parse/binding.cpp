@@ -66,38 +66,47 @@ int keyword_equals(PyObject* key, PyObject* name, bool exact) {
 }
 
 // Binds one keyword into `slots`; 0 on success, -1 with an exception set.
+// The first position in [from, to) whose name equals `key`: -1 if none,
+// -2 with an exception set if a comparison raised.
+Py_ssize_t find_keyword(PyObject* key, PyObject* const names[kParams], Py_ssize_t from,
+                        Py_ssize_t to, bool exact) {
+  for (Py_ssize_t p = from; p < to; ++p) {
+    int eq = keyword_equals(key, names[p], exact);
+    if (eq < 0) return -2;
+    if (eq) return p;
+  }
+  return -1;
+}
+
 int bind_keyword(const FunctionDef& def, PyObject* const names[kParams], Py_ssize_t nargs,
                  PyObject* key, PyObject* value, Ref slots[kParams]) {
-  for (Py_ssize_t p = nargs; p < kParams; ++p) {
-    if (key == names[p]) {
-      slots[p] = Ref::borrow(value);
-      return 0;
-    }
+  Py_ssize_t p = -1;
+  for (Py_ssize_t q = nargs; q < kParams && p < 0; ++q) {
+    if (key == names[q]) p = q;
   }
-  if (!PyUnicode_Check(key)) {
-    PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
-    return -1;
-  }
-  bool exact = PyUnicode_CheckExact(key);
-  for (Py_ssize_t p = nargs; p < kParams; ++p) {
-    int eq = keyword_equals(key, names[p], exact);
-    if (eq < 0) return -1;
-    if (eq) {
-      slots[p] = Ref::borrow(value);
-      return 0;
-    }
-  }
-  for (Py_ssize_t p = 0; p < nargs; ++p) {
-    int eq = keyword_equals(key, names[p], exact);
-    if (eq < 0) return -1;
-    if (eq) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", def.name,
-                   key);
+  if (p < 0) {
+    if (!PyUnicode_Check(key)) {
+      PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
       return -1;
     }
+    bool exact = PyUnicode_CheckExact(key);
+    p = find_keyword(key, names, nargs, kParams, exact);
+    if (p == -1) {
+      // Not a free parameter: bound by position already, or no parameter.
+      Py_ssize_t bound = find_keyword(key, names, 0, nargs, exact);
+      if (bound == -2) return -1;
+      if (bound >= 0)
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                     def.name, key);
+      else
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", def.name,
+                     key);
+      return -1;
+    }
+    if (p == -2) return -1;
   }
-  PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", def.name, key);
-  return -1;
+  slots[p] = Ref::borrow(value);
+  return 0;
 }
 
 PyObject* call(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

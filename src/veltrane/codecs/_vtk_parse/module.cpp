@@ -122,11 +122,7 @@ int build_constants() {
   c.int_3 = PyLong_FromLong(3);
   for (int i = 0; i < 3; ++i) c.small_ints[i] = PyLong_FromLong(i);
   c.empty_tuple = PyTuple_New(0);
-  c.empty_bytes = PyBytes_FromStringAndSize("", 0);
-  c.empty_str = PyUnicode_FromStringAndSize("", 0);
-  if (c.int_3 == nullptr || c.small_ints[2] == nullptr || c.empty_tuple == nullptr ||
-      c.empty_bytes == nullptr || c.empty_str == nullptr)
-    return -1;
+  if (c.int_3 == nullptr || c.small_ints[2] == nullptr || c.empty_tuple == nullptr) return -1;
   g.constants_ready = true;
   return 0;
 }

@@ -27,8 +27,6 @@ struct Constants {
   PyObject* int_3;
   PyObject* small_ints[3];  // 0, 1, 2: token positions
   PyObject* empty_tuple;
-  PyObject* empty_bytes;
-  PyObject* empty_str;
 };
 
 struct State {

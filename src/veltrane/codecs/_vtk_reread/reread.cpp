@@ -283,6 +283,14 @@ PyObject* line_starts(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return array.release();
 }
 
+Py_ssize_t tokens_on(std::string_view text, scan::Separators seps) {
+  scan::Tokenizer tokens(text, seps);
+  std::string_view token;
+  Py_ssize_t n = 0;
+  while (tokens.next(token)) ++n;
+  return n;
+}
+
 // The number of tokens that split() finds in lines[start:stop].
 PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (nargs != 3) {
@@ -302,9 +310,7 @@ PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     std::string_view text;
     scan::Separators seps;
     if (vtk::line_text(line, text, seps)) {
-      scan::Tokenizer tokens(text, seps);
-      std::string_view token;
-      while (tokens.next(token)) ++total;
+      total += tokens_on(text, seps);
       continue;
     }
     Ref held = Ref::borrow(line);
@@ -332,9 +338,7 @@ PyObject* count_tokens_in(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     std::string_view text;
     scan::Separators seps;
     lines.line(i, text, seps);
-    scan::Tokenizer tokens(text, seps);
-    std::string_view token;
-    while (tokens.next(token)) ++total;
+    total += tokens_on(text, seps);
   }
   return PyLong_FromSsize_t(total);
 }
