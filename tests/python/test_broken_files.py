@@ -17,6 +17,7 @@ import numpy as np
 import pytest
 
 from veltrane.codecs import vtk
+from veltrane.codecs.vtk._keywords import DATASETS, POLYHEDRON
 
 DATA = pathlib.Path(__file__).parent / "data" / "real"
 SEED = 20240607
@@ -174,7 +175,7 @@ def assert_consistent(mesh):
     pts = mesh.points
     assert pts.dtype == np.float64 and pts.ndim == 2 and pts.shape[1] == 3
     n_points = len(pts)
-    assert sorted(mesh.cells) == sorted(vtk._DATASETS[mesh.dataset])
+    assert sorted(mesh.cells) == sorted(DATASETS[mesh.dataset])
     for kw, block in mesh.cells.items():
         conn, off = block.connectivity, block.offsets
         assert conn.ndim == 1 and off.ndim == 1 and len(off) >= 1
@@ -182,7 +183,7 @@ def assert_consistent(mesh):
         inside = (conn >= 0) & (conn < n_points)
         if kw == "CELLS" and mesh.cell_types is not None:
             # A polyhedron's face counts are not point indices.
-            for j in np.flatnonzero(mesh.cell_types == vtk._POLYHEDRON).tolist():
+            for j in np.flatnonzero(mesh.cell_types == POLYHEDRON).tolist():
                 inside[off[j] : off[j + 1]] = True
         assert inside.all(), kw
     if mesh.dataset == "UNSTRUCTURED_GRID":

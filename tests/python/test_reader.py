@@ -10,6 +10,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from veltrane.codecs import vtk
+from veltrane.codecs.vtk._ascii import AsciiDecoder
+from veltrane.codecs.vtk._read import read_with_paths
 
 DATA = pathlib.Path(__file__).parent / "data" / "real"
 FIXTURES = sorted(p.stem for p in DATA.glob("*.vtk"))
@@ -52,16 +54,12 @@ CELL_TYPES 1
 """
 
 
-@pytest.fixture(params=["native", "reread", "python"])
+@pytest.fixture(params=["lines", "runs"])
 def path_kind(request, monkeypatch):
-    """Runs a test with the native parsers (when built), with the native re-read
-    alone, and with Python alone (a plain list of lines, the Python re-read)."""
-    if request.param != "python" and vtk._vtk_reread is None:
-        pytest.skip("the native modules are not built")
-    if request.param != "native":
-        monkeypatch.setattr(vtk, "_vtk_parse", None)
-    if request.param == "python":
-        monkeypatch.setattr(vtk, "_vtk_reread", None)
+    """Runs a test with the line parsers taking what is one record to a line, and
+    with every block read as a run of numbers from the bytes."""
+    if request.param == "runs":
+        monkeypatch.setattr(AsciiDecoder, "use_line_parsers", False)
     return request.param
 
 
@@ -95,12 +93,9 @@ class TestRealWriters:
             same(values, oracle[key])
 
     def test_fast_path_takes_what_vtk_writes_one_record_a_line(self):
-        if vtk._vtk_parse is None:
-            pytest.skip("the native parser is not built")
-        _, paths = vtk._read(DATA / "vtk_polydata_42.vtk")
+        _, paths = read_with_paths(DATA / "vtk_polydata_42.vtk")
         # VTK puts three points on a line, but one cell.
-        how = "python" if vtk._vtk_reread is None else "native"
-        assert paths == [("POINTS", how, "not one point to a line")] + [
+        assert paths == [("POINTS", "native", "not one point to a line")] + [
             (kw, "fast", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
         ]
 
@@ -436,7 +431,7 @@ class TestCommandLine:
         assert re.search(r"HEXAHEDRON\s+270529", out) and re.search(r"TETRA\s+20480", out)
         assert re.search(r"'velocity'\s+\(287496, 3\)\s+float64", out)
         assert re.search(r"read in \d+\.\d+ s", out)
-        assert "fast path: CELLS" in out or "CELLS (native parser not built)" in out
+        assert "fast path: CELLS" in out
 
     def test_bad_file_exits_nonzero(self, tmp_path, capsys):
         path = text_file(tmp_path, "POINTS 2 float\n0 0 0\n")

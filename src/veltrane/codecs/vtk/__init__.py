@@ -1,0 +1,34 @@
+"""Read and write VTK legacy files in ASCII form: unstructured grids and polydata.
+
+    from veltrane.codecs import vtk
+    mesh = vtk.read("grid.vtk")
+    vtk.write("copy.vtk", mesh, version="5.1")
+
+The file is read as bytes. Section headers are read here, in Python; every
+numeric block is read by native code straight from the bytes, and blocks
+written one record to a line (POINTS, cell sections in the 4.2 layout) go
+first to the line parsers of ``veltrane.codecs._vtk_parse``. A block the native
+code declines is looked at again only to say what is wrong with it, and where.
+
+``python -m veltrane.codecs.vtk FILE`` prints a summary of a file.
+"""
+
+from ._errors import VtkFormatError, VtkUnsupportedError
+from ._keywords import CELL_TYPE_NAMES, CELL_TYPES
+from ._mesh import CellBlock, Mesh
+from ._read import read
+from ._summary import main, summary
+from ._write import write
+
+__all__ = [
+    "CELL_TYPES",
+    "CELL_TYPE_NAMES",
+    "CellBlock",
+    "Mesh",
+    "VtkFormatError",
+    "VtkUnsupportedError",
+    "main",
+    "read",
+    "summary",
+    "write",
+]

@@ -1,0 +1,11 @@
+"""The native extensions, imported here and nowhere else in the reader.
+
+``_vtk_parse`` reads blocks handed over as lines, one record to a line;
+``_vtk_blocks`` reads runs of numbers and cell streams straight from the
+file's bytes.
+"""
+
+from veltrane.codecs import _vtk_blocks as blocks
+from veltrane.codecs import _vtk_parse as parse
+
+__all__ = ["blocks", "parse"]

@@ -1,0 +1,150 @@
+"""The bytes of a legacy file, and a cursor that walks them.
+
+A file is read whole into one buffer (unpacked first when it is gzip data) and
+never decoded as a whole: header lines are decoded where they are read, and
+numeric blocks are scanned as bytes by the native code. Positions are byte
+offsets; a position becomes a line number only when an error needs one, so a
+read never pays for an index of the lines.
+"""
+
+from __future__ import annotations
+
+import gzip
+import os
+import re
+import zlib
+from dataclasses import dataclass
+from typing import IO, NoReturn
+
+from ._errors import VtkFormatError, VtkUnsupportedError
+
+_BOM = b"\xef\xbb\xbf"
+_BLANKS = re.compile(rb"[ \t\n\v\f\r]*")
+_WORD = re.compile(rb"[^ \t\n\v\f\r]+")
+
+Input = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes]
+
+
+class Source:
+    """A file's bytes, its name for messages, and how its lines end."""
+
+    def __init__(self, data: bytes, name: str) -> None:
+        self.data = data
+        self.name = name
+        # Only LF (or a lone CR, in old files) ends a line: form feeds and
+        # other characters that some splitters break at are blanks here.
+        self.eol = b"\r" if data.find(b"\n") < 0 and data.find(b"\r") >= 0 else b"\n"
+        self.start = len(_BOM) if data.startswith(_BOM) else 0
+
+    @classmethod
+    def open(cls, obj: Input) -> Source:
+        """Reads a path, a binary file object or a bytes-like object."""
+        if isinstance(obj, (bytes, bytearray, memoryview)):
+            data, name = bytes(obj), "<bytes>"
+        elif hasattr(obj, "read"):
+            data, name = obj.read(), str(getattr(obj, "name", "<file>"))
+        else:
+            name = os.fspath(obj)
+            with open(obj, "rb") as f:
+                data = f.read()
+        if data[:2] == b"\x1f\x8b":
+            try:
+                data = gzip.decompress(data)
+            except (OSError, EOFError, zlib.error) as e:
+                raise VtkFormatError(name, 1, f"damaged gzip data: {e}") from None
+        return cls(data, name)
+
+    def line_of(self, pos: int) -> int:
+        """The 1-based number of the line that holds byte `pos`."""
+        data = self.data
+        pos = max(0, min(pos, len(data)))
+        line = data.count(self.eol, 0, pos) + 1
+        if pos == len(data) and data.endswith(self.eol) and line > 1:
+            line -= 1  # what follows the final line end is no line
+        return line
+
+    def fail(self, pos: int, reason: str, cls: type[VtkFormatError] = VtkFormatError) -> NoReturn:
+        """Raises the error for the line that holds byte `pos`."""
+        raise cls(self.name, self.line_of(pos), reason)
+
+    def fail_line(self, line: int, reason: str) -> NoReturn:
+        raise VtkFormatError(self.name, line, reason)
+
+    def unsupported(self, pos: int, reason: str) -> NoReturn:
+        self.fail(pos, reason, VtkUnsupportedError)
+
+
+def show(token: str) -> str:
+    """A token as an error message quotes it, cut short when it is long."""
+    return repr(token if len(token) <= 40 else token[:37] + "...")
+
+
+@dataclass
+class Header:
+    """A section header line: where it starts and ends, and its words."""
+
+    pos: int  # the first byte of its first word
+    end: int  # the byte that ends the line (or the end of the file)
+    words: list[str]
+    raw: bytes
+
+    def keyword(self) -> str:
+        return self.words[0].upper()
+
+    def text(self) -> str:
+        return " ".join(self.words)
+
+    def after(self, k: int) -> int:
+        """The position just past word k (0-based)."""
+        for i, m in enumerate(_WORD.finditer(self.raw)):
+            if i == k:
+                return self.pos + m.end()
+        return self.end
+
+
+class Cursor:
+    """A position in a source, moved on by what is read."""
+
+    def __init__(self, source: Source, pos: int = 0) -> None:
+        self.source = source
+        self.data = source.data
+        self.pos = pos
+
+    def line(self) -> bytes | None:
+        """The rest of the current line, moving past its end; None at the end."""
+        data = self.data
+        if self.pos >= len(data):
+            return None
+        end = data.find(self.source.eol, self.pos)
+        if end < 0:
+            end = len(data)
+        text = data[self.pos : end]
+        self.pos = end + 1
+        return text
+
+    def header(self) -> Header | None:
+        """The next line that holds a word, leaving the cursor at its end; None at the end."""
+        data = self.data
+        start = _BLANKS.match(data, self.pos).end()  # type: ignore[union-attr]
+        if start >= len(data):
+            self.pos = len(data)
+            return None
+        end = data.find(self.source.eol, start)
+        if end < 0:
+            end = len(data)
+        raw = data[start:end]
+        self.pos = end
+        words = [w.decode("utf-8", "surrogateescape") for w in raw.split()]
+        return Header(start, end, words, raw)
+
+    def peek_header(self) -> Header | None:
+        pos = self.pos
+        try:
+            return self.header()
+        finally:
+            self.pos = pos
+
+    def next_line_start(self) -> int:
+        """Where the line after the current one starts."""
+        end = self.data.find(self.source.eol, self.pos)
+        return len(self.data) if end < 0 else end + 1
