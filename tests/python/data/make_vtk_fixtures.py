@@ -44,9 +44,9 @@ def save_npz(path, arrays):
                 np.lib.format.write_array(f, np.asanyarray(arrays[key]), allow_pickle=False)
 
 
-def record(name, raw, writer, gz=False):
+def record(name, raw, writer, gz=False, strict=False):
     """Writes NAME.vtk (or NAME.vtk.gz) and NAME.npz; returns a line for the list."""
-    truth = vtk_truth.truth(raw)
+    truth = vtk_truth.truth(raw, strict)
     if vtk_truth.last_messages.strip():
         print(f"{name}: VTK's reader said: {vtk_truth.last_messages.strip()}")
     path = OUT / (f"{name}.vtk.gz" if gz else f"{name}.vtk")

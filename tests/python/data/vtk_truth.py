@@ -139,11 +139,11 @@ def version_line(raw):
     return m.group(1) if m else ""
 
 
-def truth(raw):
+def truth(raw, strict=False):
     """The dict of arrays VTK's reader gives for the file's bytes; raises when
-    the reader reports an error."""
+    the reader reports an error, or with strict=True when it says anything."""
     r, d, messages = run_reader(raw)
-    if "ERROR" in messages or d is None:
+    if "ERROR" in messages or d is None or (strict and messages.strip()):
         raise ValueError(f"VTK's reader failed: {messages.strip()}")
     out = {
         "meta/version": np.array(version_line(raw)),
