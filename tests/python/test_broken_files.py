@@ -17,7 +17,7 @@ import numpy as np
 import pytest
 
 from veltrane.codecs import vtk
-from veltrane.codecs.vtk._keywords import DATASETS, POLYHEDRON
+from veltrane.codecs.vtk._keywords import CELL_SECTIONS, POLYHEDRON
 
 DATA = pathlib.Path(__file__).parent / "data" / "real"
 SEED = 20240607
@@ -175,7 +175,7 @@ def assert_consistent(mesh):
     pts = mesh.points
     assert pts.dtype == np.float64 and pts.ndim == 2 and pts.shape[1] == 3
     n_points = len(pts)
-    assert sorted(mesh.cells) == sorted(DATASETS[mesh.dataset])
+    assert sorted(mesh.cells) == sorted(CELL_SECTIONS[mesh.dataset])
     for kw, block in mesh.cells.items():
         conn, off = block.connectivity, block.offsets
         assert conn.ndim == 1 and off.ndim == 1 and len(off) >= 1

@@ -9,17 +9,17 @@ on which line. Blocks written one record to a line go to the line parsers of
 from __future__ import annotations
 
 import sys
-from collections.abc import Callable
 
 import numpy as np
 
 from . import _native
+from ._cells import Locator, split_stream
 from ._keywords import decode_name
 from ._mesh import CellBlock
-from ._source import Cursor, Header, Source, show
+from ._source import Cursor, Source, show
 
-# For each type code, whether its numbers are integers, and the range an
-# integer of the code must lie in.
+# For each integer type code, the range its values must lie in. 'c' takes
+# a byte written signed or unsigned.
 _INTEGER_RANGES = {
     "?": (0, 1),
     "c": (-128, 255),
@@ -28,8 +28,8 @@ _INTEGER_RANGES = {
         for code, t in zip("bBhHiIqQ", "i1 u1 i2 u2 i4 u4 i8 u8".split())
     },
 }
-
-Locator = Callable[[int], int]
+# vtkIdType is 64 bits wide in memory and in text.
+_TEXT_CODES = {"n": "q"}
 
 
 class AsciiDecoder:
@@ -48,19 +48,8 @@ class AsciiDecoder:
         self.paths: list[tuple[str, str, str]] = []
         self._block = (0, 0)  # where the lines of the last line-cut block lie
 
-    # where blocks start --------------------------------------------------------
-
-    def begin(self, header: Header, words: int) -> None:
-        """Data follows the header's first `words` words, on its line or the next."""
-        self.cursor.pos = header.after(words - 1)
-
-    def _line_start(self) -> int | None:
-        """Where the block's first line starts, if nothing but blanks precede it on its line."""
-        data, pos = self.data, self.cursor.pos
-        end = data.find(self.source.eol, pos)
-        if end < 0 or data[pos:end].strip():
-            return None
-        return end + 1
+    def begin(self, at: int) -> None:
+        """A block's header has been read; in text its data simply follows."""
 
     def locator(self, start: int) -> Locator:
         """Value k of the run that starts at `start` -> its line."""
@@ -70,20 +59,36 @@ class AsciiDecoder:
     # numbers -------------------------------------------------------------------
 
     def numbers(self, count: int, code: str, what: str, type_name: str | None = None) -> np.ndarray:
-        """The next `count` numbers, however they are spread over the lines.
-
-        `code` is the native reader's type code; `type_name` the type the file
-        declares, for messages about values outside it. The run must end at the
-        end of a line: numbers left over there mean the header undercounts them.
-        """
+        """The next `count` numbers of a type code, however they are spread over
+        the lines; `type_name` is the type the file declares, for messages about
+        values outside it. The run must end at the end of a line: numbers left
+        over there mean the header undercounts them."""
+        code = _TEXT_CODES.get(code, code)
         start = self.cursor.pos
         # A count beyond 64 bits cannot be met by any file; the native reader
         # scans what is there and says where it ends.
-        got = _native.blocks.read_ascii(self.data, start, min(count, sys.maxsize), code)
+        read = _native.blocks.read_ascii
+        got = read(self.data, start, min(count, sys.maxsize), code)
+        if got[0] is None and self._next_section_follows(start, count, got[1]):
+            # Old writers start the next section on the line where a block
+            # ends: the run is whole up to there.
+            got = read(memoryview(self.data)[: got[1]], start, count, code)
         if got[0] is None:
             self._explain(start, count, code, what, type_name, got[1])
         values, self.cursor.pos = got
         return values
+
+    def _next_section_follows(self, start: int, count: int, where: int) -> bool:
+        """Whether a run was declined only for a word after its last number."""
+        data = self.data
+        if where >= len(data) or _native.blocks.count_tokens(data, start, where) < count:
+            return False
+        token = data[where:].split(None, 1)[0]
+        try:
+            float(token)
+        except ValueError:
+            return True
+        return False
 
     def _explain(
         self, start: int, count: int, code: str, what: str, type_name: str | None, where: int
@@ -121,8 +126,9 @@ class AsciiDecoder:
             source.fail(where, f"{what}: {show(token)} is out of range")
         source.fail(where, f"{what}: {value} does not fit the declared type {type_name}")
 
-    def points(self, n: int) -> np.ndarray:
-        """A POINTS block of n points."""
+    def points(self, n: int, code: str) -> np.ndarray:
+        """n points as float64, each exactly the double its text spells, whatever
+        type the header names."""
         lines, why = self._lines(n, 3, "points")
         if lines is not None:
             try:
@@ -137,6 +143,21 @@ class AsciiDecoder:
         self.paths.append(("POINTS", "native", why))
         return flat.reshape(n, 3)
 
+    def colors(self, count: int, what: str) -> np.ndarray:
+        """Colour components written as fractions of 255, as the bytes they stand
+        for: read as float32, scaled in double and rounded half up, as the VTK
+        library does. A value that makes no byte is an error."""
+        start = self.cursor.pos
+        values = self.numbers(count, "f", what)
+        scaled = np.trunc(values.astype(np.float64) * 255.0 + 0.5)
+        bad = ~((scaled >= 0) & (scaled <= 255))
+        if bad.any():
+            k = int(np.flatnonzero(bad)[0])
+            self.source.fail_line(
+                self.locator(start)(k), f"{what}: {float(values[k])!r} is outside 0 .. 1"
+            )
+        return scaled.astype(np.uint8)
+
     def _lines(self, n: int, width: int | None, noun: str) -> tuple[list[bytes] | None, str]:
         """The block's n lines, when it may be one record to a line (and the first
         holds `width` numbers, if given); else None and why not."""
@@ -147,9 +168,9 @@ class AsciiDecoder:
         if not n:
             self._block = (self.cursor.pos, self.cursor.pos)
             return [], ""
-        start = self._line_start()
-        if start is None:
+        if not self.cursor.rest_is_blank():
             return None, "data on the header line"
+        start = self.cursor.next_line_start()
         blocks, eol = _native.blocks, self.source.eol
         end = blocks.line_end(self.data, start, n, eol)
         if end < 0:
@@ -168,8 +189,9 @@ class AsciiDecoder:
 
     # cells ---------------------------------------------------------------------
 
-    def cells(self, kw: str, n: int, size: int, header: Header) -> tuple[CellBlock, Locator]:
-        """A cell section in the 4.2 layout: n cells in `size` numbers."""
+    def cells(self, kw: str, n: int, size: int, at: int) -> tuple[CellBlock, Locator]:
+        """A cell section in the 4.2 layout: n cells in `size` numbers; `at` is
+        where its header stands."""
         lines, why = self._lines(n, None, "cells")
         if lines is not None:
             start, end = self._block
@@ -202,56 +224,30 @@ class AsciiDecoder:
         stream = self.numbers(size, "q", kw)
         self.paths.append((kw, "native", why))
         where = self.locator(start)
-        block = split_stream(stream, n, kw, where, header.pos, self.source)
+        block = split_stream(stream, n, kw, where, at, self.source)
         # Connectivity entry k of cell j is stream value k + j + 1: each cell
         # before it and this one have a count in front.
         return block, lambda k: where(k + int(np.searchsorted(block.offsets, k, side="right")))
 
+    def cell_types(self, n: int) -> tuple[np.ndarray, Locator]:
+        start = self.cursor.pos
+        return self.numbers(n, "q", "CELL_TYPES"), self.locator(start)
+
     # text ------------------------------------------------------------------------
 
-    def strings(self, count: int, what: str) -> list[str]:
-        """String values, one to a line, from the line after the header on."""
-        cursor = self.cursor
+    def strings(self, count: int, what: str, at: int) -> list[str]:
+        """String values, one to a line from the line after the header on, with
+        the writers' %XX escapes undone."""
+        cursor, source = self.cursor, self.source
+        if not cursor.rest_is_blank():
+            source.fail(at, f"{what}: string values start on the line after the header")
         cursor.pos = cursor.next_line_start()
         out = []
         for k in range(count):
             line = cursor.line()
             if line is None:
-                self.source.fail(
-                    len(self.data), f"{what}: the file ends after {k} of {count} strings"
-                )
-            out.append(decode_name(line.strip().decode("utf-8", "surrogateescape")))
+                source.fail(len(self.data), f"{what}: the file ends after {k} of {count} strings")
+            if line.endswith(b"\r"):
+                line = line[:-1]  # a CRLF line end
+            out.append(decode_name(line.decode("utf-8", "surrogateescape")))
         return out
-
-
-def split_stream(
-    stream: np.ndarray,
-    n: int,
-    kw: str,
-    where: Locator,
-    header_pos: int,
-    source: Source,
-) -> CellBlock:
-    """Cuts the 4.2 stream 'count i0 i1 ... count ...' into n cells; `where` gives
-    the line of a value, `header_pos` where the section's header stands."""
-    size = len(stream)
-    got = _native.blocks.split_cells(stream, n)
-    if got[0] is not None:
-        offsets, conn = got
-        return CellBlock(conn, offsets)
-    j, p = got[1], got[2]
-    if j == n:
-        source.fail(
-            header_pos,
-            f"{kw}: the size field says {size} numbers, but the {n} cells hold {p}",
-        )
-    if p >= size:
-        source.fail(
-            header_pos,
-            f"{kw}: the size field {size} leaves no room for cell {j} of {n}",
-        )
-    if stream[p] < 0:
-        source.fail_line(
-            where(p), f"{kw}: cell {j} declares a negative number of points ({stream[p]})"
-        )
-    source.fail_line(where(p), f"{kw}: cell {j} runs past the size field {size}")

@@ -1,22 +1,78 @@
-"""Assembly of a dataset from its sections, and the checks that need the whole file:
-sections that must agree in size, point indices inside the points, polyhedron
-face lists that fill their cells."""
+"""Assembly of a dataset from its sections, and the checks that need the whole
+file: sections that must agree in size, point indices inside the points,
+polyhedron face lists that fill their cells, structured grids whose parts fit
+their dimensions."""
 
 from __future__ import annotations
 
 import numpy as np
 
-from ._keywords import DATASETS, POLYHEDRON
+from ._cells import swap_hexahedron_edges
+from ._keywords import CELL_SECTIONS, POLYHEDRON
 from ._mesh import CellBlock, Mesh
 from ._sections import SectionReader
 
 
-def finish(mesh: Mesh, sections: SectionReader) -> None:
-    """Fills in the sections a file left out and checks that the parts agree."""
+def finish(mesh: Mesh, sections: SectionReader, start: int) -> None:
+    """Fills in what a file left out and checks that its parts agree; `start` is
+    where the sections began, which errors about a missing one point at."""
+    if mesh.dataset in CELL_SECTIONS:
+        _finish_cells(mesh, sections)
+    elif mesh.dataset != "FIELD":
+        _finish_structured(mesh, sections, start)
+    counts = sections.data.counts
+    for kw, n_want in (("POINT_DATA", mesh.n_points), ("CELL_DATA", mesh.n_cells)):
+        if kw in counts and counts[kw][0] != n_want:
+            n, at = counts[kw]
+            what = "points" if kw == "POINT_DATA" else "cells"
+            sections.source.fail(at, f"{kw} {n} does not match the {n_want} {what} of the file")
+
+
+def _finish_structured(mesh: Mesh, sections: SectionReader, start: int) -> None:
+    source, dataset = sections.source, mesh.dataset
+    if mesh.dimensions is None:
+        source.fail(start, f"{dataset} has no DIMENSIONS section")
+    n_points = int(np.prod(mesh.dimensions))
+    if dataset == "STRUCTURED_POINTS":
+        if mesh.origin is None or not mesh.origin.any():
+            # An origin of zeros is the default, which has no negative zeros.
+            mesh.origin = np.zeros(3)
+        if mesh.spacing is None:
+            mesh.spacing = np.ones(3)
+    elif dataset == "STRUCTURED_GRID":
+        if mesh.points_type is None:
+            mesh.points = np.zeros((0, 3))
+        if len(mesh.points) != n_points:
+            at = sections.seen.get("POINTS", sections.seen["DIMENSIONS"])
+            source.fail(
+                at, f"{dataset}: DIMENSIONS make {n_points} points, POINTS holds {len(mesh.points)}"
+            )
+    else:
+        for k, axis in enumerate("XYZ"):
+            kw = f"{axis}_COORDINATES"
+            if kw not in sections.seen:
+                source.fail(start, f"{dataset} has no {kw} section")
+            assert mesh.coordinates is not None
+            if len(mesh.coordinates[k]) != mesh.dimensions[k]:
+                source.fail(
+                    sections.seen[kw],
+                    f"{kw} holds {len(mesh.coordinates[k])} values, DIMENSIONS say "
+                    f"{mesh.dimensions[k]}",
+                )
+        types = set(sections.coordinate_types)
+        mesh.points_type = types.pop() if len(types) == 1 else "double"
+
+
+def _finish_cells(mesh: Mesh, sections: SectionReader) -> None:
     source, seen = sections.source, sections.seen
+    if mesh.points_type is None:
+        mesh.points = np.zeros((0, 3), np.float64)  # a file without POINTS has none
     n_points = len(mesh.points)
-    for kw in DATASETS[mesh.dataset]:
-        mesh.cells.setdefault(kw, CellBlock.empty())
+    # Cells are numbered in the order of the sections, whatever the file's order.
+    mesh.cells = {
+        kw: mesh.cells[kw] if kw in mesh.cells else CellBlock.empty()
+        for kw in CELL_SECTIONS[mesh.dataset]
+    }
     if mesh.dataset == "UNSTRUCTURED_GRID":
         n_cells = len(mesh.cells["CELLS"])
         if mesh.cell_types is None:
@@ -33,11 +89,16 @@ def finish(mesh: Mesh, sections: SectionReader) -> None:
             )
     for kw, block in mesh.cells.items():
         _check_indices(mesh, sections, kw, block, n_points)
-    for kw, n_want in (("POINT_DATA", n_points), ("CELL_DATA", mesh.n_cells)):
-        if kw in sections.data_counts and sections.data_counts[kw][0] != n_want:
-            n, at = sections.data_counts[kw]
-            what = "points" if kw == "POINT_DATA" else "cells"
-            source.fail(at, f"{kw} {n} does not match the {n_want} {what} of the file")
+    if mesh.dataset == "UNSTRUCTURED_GRID" and _major(mesh.version) < 5:
+        assert mesh.cell_types is not None
+        mesh.cells["CELLS"] = swap_hexahedron_edges(mesh.cells["CELLS"], mesh.cell_types)
+
+
+def _major(version: str) -> int:
+    try:
+        return int(version.split(".")[0])
+    except ValueError:
+        return 5
 
 
 def _check_indices(

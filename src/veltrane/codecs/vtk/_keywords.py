@@ -7,14 +7,16 @@ import re
 import numpy as np
 
 # Data type names as the writers spell them, lower-cased, with the dtype an
-# array of the type is read into and the code the native reader takes for it.
-# 'long' is 64 bits wide on the LP64 platforms that write these files;
-# vtkIdType is 64 bits in every current build. 'char' is signed, but writers
-# print it as an unsigned byte (-1 as 255), so its code takes both spellings.
+# array of the type is read into and its type code: NumPy's character codes,
+# and two of the format's own. 'c' is a signed byte that writers print as an
+# unsigned one (-1 as 255), so its ASCII form takes both spellings. 'n' is
+# vtkIdType: 64 bits in memory, but 32 bits in BINARY files, which is what
+# the VTK library writes and reads there. 'long' is 64 bits wide on the LP64
+# platforms that write these files.
 TYPES: dict[str, tuple[type[np.generic], str]] = {
     "bit": (np.bool_, "?"),
     "char": (np.int8, "c"),
-    "signed_char": (np.int8, "b"),
+    "signed_char": (np.int8, "c"),
     "unsigned_char": (np.uint8, "B"),
     "short": (np.int16, "h"),
     "unsigned_short": (np.uint16, "H"),
@@ -26,7 +28,7 @@ TYPES: dict[str, tuple[type[np.generic], str]] = {
     "unsigned_long_long": (np.uint64, "Q"),
     "__int64": (np.int64, "q"),
     "unsigned___int64": (np.uint64, "Q"),
-    "vtkidtype": (np.int64, "q"),
+    "vtkidtype": (np.int64, "n"),
     "vtktypeint8": (np.int8, "b"),
     "vtktypeuint8": (np.uint8, "B"),
     "vtktypeint16": (np.int16, "h"),
@@ -35,11 +37,14 @@ TYPES: dict[str, tuple[type[np.generic], str]] = {
     "vtktypeuint32": (np.uint32, "I"),
     "vtktypeint64": (np.int64, "q"),
     "vtktypeuint64": (np.uint64, "Q"),
-    "float": (np.float64, "d"),
+    "float": (np.float32, "f"),
     "double": (np.float64, "d"),
-    "vtktypefloat32": (np.float64, "d"),
+    "vtktypefloat32": (np.float32, "f"),
     "vtktypefloat64": (np.float64, "d"),
 }
+# The byte size of a value of each code in a BINARY file; bits are packed.
+BINARY_SIZES = {"c": 1, "b": 1, "B": 1, "h": 2, "H": 2, "i": 4, "I": 4, "n": 4}
+BINARY_SIZES.update({"q": 8, "Q": 8, "f": 4, "d": 8})
 TEXT_TYPES = {"string", "utf8_string", "variant"}
 
 # Names the writer uses for each integer dtype: the classic ones, which the
@@ -130,12 +135,24 @@ CELL_TYPES: dict[str, int] = {name: number for number, name in CELL_TYPE_NAMES.i
 POLYHEDRON = CELL_TYPES["POLYHEDRON"]
 
 # The cell sections of each dataset, in the order its cells are numbered.
-DATASETS = {
+CELL_SECTIONS = {
     "UNSTRUCTURED_GRID": ("CELLS",),
     "POLYDATA": ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS"),
 }
-OTHER_DATASETS = {"STRUCTURED_POINTS", "STRUCTURED_GRID", "RECTILINEAR_GRID", "FIELD"}
-CELL_SECTIONS = ("CELLS", "CELL_TYPES", "VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
+# The geometry sections each dataset may hold.
+GEOMETRY = {
+    "UNSTRUCTURED_GRID": ("POINTS", "CELLS", "CELL_TYPES"),
+    "POLYDATA": ("POINTS", "VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS"),
+    "STRUCTURED_POINTS": ("DIMENSIONS", "ORIGIN", "SPACING", "ASPECT_RATIO"),
+    "STRUCTURED_GRID": ("DIMENSIONS", "POINTS"),
+    "RECTILINEAR_GRID": ("DIMENSIONS", "X_COORDINATES", "Y_COORDINATES", "Z_COORDINATES"),
+    "FIELD": (),
+}
+DATASETS = tuple(GEOMETRY)
+STRUCTURED = ("STRUCTURED_POINTS", "STRUCTURED_GRID", "RECTILINEAR_GRID")
+# Datasets of the format that this reader does not take.
+OTHER_DATASETS = {"TABLE", "GRAPH", "TREE", "MOLECULE", "HYPER_TREE_GRID"}
+ALL_GEOMETRY = {kw for sections in GEOMETRY.values() for kw in sections}
 
 # Attribute sections of POINT_DATA and CELL_DATA whose header is
 # "KEYWORD name type" and whose tuples have a fixed number of components.
@@ -157,6 +174,9 @@ ATTRIBUTES = {
     "LOOKUP_TABLE",
     *FIXED_ATTRIBUTES,
 }
+
+# Every keyword that opens a section, in any dataset.
+SECTION_KEYWORDS = ALL_GEOMETRY | ATTRIBUTES | {"POINT_DATA", "CELL_DATA", "FIELD", "METADATA"}
 
 VERSION_LINE = re.compile(r"\s*#\s*vtk\s+datafile\s+version\s+(\S+)", re.IGNORECASE)
 _ESCAPE = re.compile(rb"%([0-9A-Fa-f]{2})")

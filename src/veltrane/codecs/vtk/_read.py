@@ -25,5 +25,5 @@ def read_with_paths(path: Input) -> tuple[Mesh, list[tuple[str, str, str]]]:
     source = Source.open(path)
     preamble = read_preamble(source)
     mesh, sections = read_sections(source, preamble)
-    finish(mesh, sections)
+    finish(mesh, sections, preamble.pos)
     return mesh, sections.dec.paths

@@ -13,8 +13,7 @@ import gzip
 import os
 import re
 import zlib
-from dataclasses import dataclass
-from typing import IO, NoReturn
+from typing import IO, NamedTuple, NoReturn
 
 from ._errors import VtkFormatError, VtkUnsupportedError
 
@@ -79,36 +78,45 @@ def show(token: str) -> str:
     return repr(token if len(token) <= 40 else token[:37] + "...")
 
 
-@dataclass
-class Header:
-    """A section header line: where it starts and ends, and its words."""
+class Word(NamedTuple):
+    """A whitespace-separated word of the file and where it stands."""
 
-    pos: int  # the first byte of its first word
-    end: int  # the byte that ends the line (or the end of the file)
-    words: list[str]
-    raw: bytes
-
-    def keyword(self) -> str:
-        return self.words[0].upper()
-
-    def text(self) -> str:
-        return " ".join(self.words)
-
-    def after(self, k: int) -> int:
-        """The position just past word k (0-based)."""
-        for i, m in enumerate(_WORD.finditer(self.raw)):
-            if i == k:
-                return self.pos + m.end()
-        return self.end
+    text: str
+    pos: int
+    end: int
 
 
 class Cursor:
-    """A position in a source, moved on by what is read."""
+    """A position in a source, moved on by what is read.
+
+    Outside the preamble a file is a stream of words, as the VTK library reads
+    it: a section header may run over lines, and its data may start on the
+    header's own line (old writers put both on one). Only string values,
+    METADATA and BINARY blocks go by lines.
+    """
 
     def __init__(self, source: Source, pos: int = 0) -> None:
         self.source = source
         self.data = source.data
         self.pos = pos
+
+    def word(self) -> Word | None:
+        """The next word, moving past it; None at the end of the file."""
+        data = self.data
+        start = _BLANKS.match(data, self.pos).end()  # type: ignore[union-attr]
+        m = _WORD.match(data, start)
+        if m is None:
+            self.pos = len(data)
+            return None
+        self.pos = m.end()
+        return Word(m.group().decode("utf-8", "surrogateescape"), start, m.end())
+
+    def peek_word(self) -> Word | None:
+        pos = self.pos
+        try:
+            return self.word()
+        finally:
+            self.pos = pos
 
     def line(self) -> bytes | None:
         """The rest of the current line, moving past its end; None at the end."""
@@ -122,27 +130,18 @@ class Cursor:
         self.pos = end + 1
         return text
 
-    def header(self) -> Header | None:
-        """The next line that holds a word, leaving the cursor at its end; None at the end."""
-        data = self.data
-        start = _BLANKS.match(data, self.pos).end()  # type: ignore[union-attr]
-        if start >= len(data):
-            self.pos = len(data)
-            return None
-        end = data.find(self.source.eol, start)
-        if end < 0:
-            end = len(data)
-        raw = data[start:end]
-        self.pos = end
-        words = [w.decode("utf-8", "surrogateescape") for w in raw.split()]
-        return Header(start, end, words, raw)
+    def line_text(self, pos: int) -> str:
+        """The line that holds byte `pos`, for messages."""
+        data, eol = self.data, self.source.eol
+        start = data.rfind(eol, 0, pos) + 1
+        end = data.find(eol, pos)
+        text = data[start : len(data) if end < 0 else end]
+        return text.decode("utf-8", "surrogateescape").strip()
 
-    def peek_header(self) -> Header | None:
-        pos = self.pos
-        try:
-            return self.header()
-        finally:
-            self.pos = pos
+    def rest_is_blank(self) -> bool:
+        """Whether the current line holds nothing more but blanks."""
+        end = self.data.find(self.source.eol, self.pos)
+        return not self.data[self.pos : len(self.data) if end < 0 else end].strip()
 
     def next_line_start(self) -> int:
         """Where the line after the current one starts."""

@@ -6,7 +6,7 @@ import os
 
 import numpy as np
 
-from ._keywords import DATASETS, WRITE_TYPES, WRITE_TYPES_64, escape
+from ._keywords import CELL_SECTIONS, WRITE_TYPES, WRITE_TYPES_64, escape
 from ._mesh import Mesh
 
 
@@ -101,7 +101,7 @@ def write(path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2") -> Non
     if version not in ("4.2", "5.1"):
         raise ValueError(f"version must be '4.2' or '5.1', not {version!r}")
     dataset = mesh.dataset.upper()
-    if dataset not in DATASETS:
+    if dataset not in CELL_SECTIONS:
         raise ValueError(f"cannot write DATASET {mesh.dataset!r}")
     title = mesh.title or ""
     if "\n" in title or "\r" in title:
@@ -111,7 +111,7 @@ def write(path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2") -> Non
     points = np.asarray(mesh.points, dtype=np.float64)
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {points.shape}")
-    unknown = set(mesh.cells) - set(DATASETS[dataset])
+    unknown = set(mesh.cells) - set(CELL_SECTIONS[dataset])
     if unknown:
         raise ValueError(f"{dataset} has no cell section {sorted(unknown)[0]!r}")
     n_points = len(points)
@@ -121,7 +121,7 @@ def write(path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2") -> Non
     parts.append(f"POINTS {n_points} double\n")
     parts.append(_rows(_float_text(points), 3))
     n_cells = 0
-    for kw in DATASETS[dataset]:
+    for kw in CELL_SECTIONS[dataset]:
         block = mesh.cells.get(kw)
         if block is None or len(block) == 0:
             # Left out as the VTK writer leaves it out; it reads back as empty.
