@@ -44,10 +44,12 @@ def summary(
     out.append(f"title:     {mesh.title}")
     out.append(f"version:   {mesh.version}")
     out.append(f"dataset:   {mesh.dataset}")
-    pts = mesh.points
-    out.append(f"points:    {len(pts)}")
-    if len(pts):
-        lo, hi = _bounds(pts)
+    if mesh.dimensions is not None:
+        out.append("dimensions: " + " x ".join(map(str, mesh.dimensions)))
+    n_points = mesh.n_points
+    out.append(f"points:    {n_points}")
+    if n_points:
+        lo, hi = _bounds(mesh)
         out.append(
             "bounds:    "
             + "  ".join(f"{axis} [{a:.6g}, {b:.6g}]" for axis, a, b in zip("xyz", lo, hi))
@@ -75,14 +77,31 @@ def summary(
     fast = [blk for blk, how, _ in paths if how == "fast"]
     if fast:
         out.append(f"fast path: {', '.join(fast)}")
-    for how, label in (("native", "re-read natively"), ("python", "in Python")):
-        slow = [f"{blk} ({why})" for blk, h, why in paths if h == how]
+    for how, label in (("native", "re-read natively"), ("binary", "raw BINARY")):
+        slow = [f"{blk} ({why})" if why else blk for blk, h, why in paths if h == how]
         if slow:
             out.append(f"{label}: {', '.join(slow)}")
     return "\n".join(out)
 
 
-def _bounds(points):
+def _bounds(mesh):
+    """The smallest and largest finite coordinates; a grid's from its axes, so
+    that an image's points are not made for it."""
+    if mesh.dataset == "RECTILINEAR_GRID" and mesh.coordinates is not None:
+        axes = mesh.coordinates
+    elif mesh.dataset == "STRUCTURED_POINTS" and mesh.dimensions is not None:
+        axes = [
+            mesh.origin[k] + np.array([0, max(mesh.dimensions[k] - 1, 0)]) * mesh.spacing[k]
+            for k in range(3)
+        ]
+    else:
+        axes = None
+    if axes is not None:
+        finite = [a[np.isfinite(a)] for a in axes]
+        if all(len(a) for a in finite):
+            return [a.min() for a in finite], [a.max() for a in finite]
+        return [math.nan] * 3, [math.nan] * 3
+    points = mesh.points
     with np.errstate(invalid="ignore"):
         finite = points[np.all(np.isfinite(points), axis=1)]
     if not len(finite):
@@ -93,7 +112,7 @@ def _bounds(points):
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m veltrane.codecs.vtk",
-        description="Print a summary of VTK legacy ASCII files.",
+        description="Print a summary of VTK legacy files.",
     )
     parser.add_argument("files", nargs="+", metavar="FILE")
     args = parser.parse_args(argv)
