@@ -53,8 +53,14 @@ def record(name, raw, writer, gz=False, strict=False):
     path.write_bytes(gzip.compress(raw, compresslevel=9, mtime=0) if gz else raw)
     save_npz(OUT / f"{name}.npz", truth)
     enc = "BINARY" if truth["meta/binary"] else "ASCII"
-    return (path.name, str(truth["meta/dataset"]), enc, str(truth["meta/version"]), writer,
-            path.stat().st_size)
+    return (
+        path.name,
+        str(truth["meta/dataset"]),
+        enc,
+        str(truth["meta/version"]),
+        writer,
+        path.stat().st_size,
+    )
 
 
 def vtk_write(obj, binary, version=None, writer=None):
@@ -104,8 +110,14 @@ STRINGS = ["a b", "", "100%", "µ-é", "tab\there", "x" * 300, "trailing ", "#ha
 
 def floats32(n, rng):
     v = (rng.standard_normal(n) * 10.0 ** rng.integers(-5, 6, size=n)).astype(np.float32)
-    v[:6] = [np.float32(0.1), -0.0, np.float32(1e-45), np.float32(1.1754942e-38),
-             np.finfo(np.float32).max, np.float32(16777217.0)][: min(6, n)]
+    v[:6] = [
+        np.float32(0.1),
+        -0.0,
+        np.float32(1e-45),
+        np.float32(1.1754942e-38),
+        np.finfo(np.float32).max,
+        np.float32(16777217.0),
+    ][: min(6, n)]
     return v
 
 
@@ -118,8 +130,7 @@ binary_build = False
 
 def floats64(n, rng):
     v = rng.standard_normal(n) * 10.0 ** rng.integers(-300, 300, size=n)
-    v[:6] = [0.1, -0.0, 5e-324, 2.2250738585072009e-308, BIG64[binary_build],
-             1 / 3][: min(6, n)]
+    v[:6] = [0.1, -0.0, 5e-324, 2.2250738585072009e-308, BIG64[binary_build], 1 / 3][: min(6, n)]
     return v
 
 
@@ -166,9 +177,15 @@ def own_lookup_table():
     lut = vtk.vtkLookupTable()
     lut.SetNumberOfTableValues(5)
     lut.Build()
-    for i, rgba in enumerate([(0.0, 0.1, 0.2, 1.0), (1 / 255, 0.5, 127.5 / 255, 0.0),
-                              (1.0, 1.0, 1.0, 0.25), (0.3, 0.7, 0.999, 0.5),
-                              (0.0019, 0.002, 0.998, 0.9981)]):
+    for i, rgba in enumerate(
+        [
+            (0.0, 0.1, 0.2, 1.0),
+            (1 / 255, 0.5, 127.5 / 255, 0.0),
+            (1.0, 1.0, 1.0, 0.25),
+            (0.3, 0.7, 0.999, 0.5),
+            (0.0019, 0.002, 0.998, 0.9981),
+        ]
+    ):
         lut.SetTableValue(i, *rgba)
     return lut
 
@@ -176,14 +193,29 @@ def own_lookup_table():
 # -- datasets -------------------------------------------------------------------------
 
 CELL_SHAPES = [
-    (vtk.VTK_VERTEX, 1), (vtk.VTK_POLY_VERTEX, 3), (vtk.VTK_LINE, 2), (vtk.VTK_POLY_LINE, 4),
-    (vtk.VTK_TRIANGLE, 3), (vtk.VTK_TRIANGLE_STRIP, 5), (vtk.VTK_POLYGON, 6),
-    (vtk.VTK_PIXEL, 4), (vtk.VTK_QUAD, 4), (vtk.VTK_TETRA, 4), (vtk.VTK_VOXEL, 8),
-    (vtk.VTK_HEXAHEDRON, 8), (vtk.VTK_WEDGE, 6), (vtk.VTK_PYRAMID, 5),
-    (vtk.VTK_PENTAGONAL_PRISM, 10), (vtk.VTK_HEXAGONAL_PRISM, 12),
-    (vtk.VTK_QUADRATIC_EDGE, 3), (vtk.VTK_QUADRATIC_TRIANGLE, 6), (vtk.VTK_QUADRATIC_QUAD, 8),
-    (vtk.VTK_QUADRATIC_TETRA, 10), (vtk.VTK_QUADRATIC_HEXAHEDRON, 20),
-    (vtk.VTK_LAGRANGE_CURVE, 4), (vtk.VTK_LAGRANGE_QUADRILATERAL, 9),
+    (vtk.VTK_VERTEX, 1),
+    (vtk.VTK_POLY_VERTEX, 3),
+    (vtk.VTK_LINE, 2),
+    (vtk.VTK_POLY_LINE, 4),
+    (vtk.VTK_TRIANGLE, 3),
+    (vtk.VTK_TRIANGLE_STRIP, 5),
+    (vtk.VTK_POLYGON, 6),
+    (vtk.VTK_PIXEL, 4),
+    (vtk.VTK_QUAD, 4),
+    (vtk.VTK_TETRA, 4),
+    (vtk.VTK_VOXEL, 8),
+    (vtk.VTK_HEXAHEDRON, 8),
+    (vtk.VTK_WEDGE, 6),
+    (vtk.VTK_PYRAMID, 5),
+    (vtk.VTK_PENTAGONAL_PRISM, 10),
+    (vtk.VTK_HEXAGONAL_PRISM, 12),
+    (vtk.VTK_QUADRATIC_EDGE, 3),
+    (vtk.VTK_QUADRATIC_TRIANGLE, 6),
+    (vtk.VTK_QUADRATIC_QUAD, 8),
+    (vtk.VTK_QUADRATIC_TETRA, 10),
+    (vtk.VTK_QUADRATIC_HEXAHEDRON, 20),
+    (vtk.VTK_LAGRANGE_CURVE, 4),
+    (vtk.VTK_LAGRANGE_QUADRILATERAL, 9),
     (vtk.VTK_LAGRANGE_HEXAHEDRON, 27),
 ]
 
@@ -203,9 +235,15 @@ def unstructured_grid(rng, bare=False):
         g.InsertNextCell(t, k, rng.choice(n_points, size=k, replace=False).tolist())
         if t == vtk.VTK_TRIANGLE:
             p = rng.choice(n_points, size=8, replace=False).tolist()
-            faces = [[p[0], p[1], p[2], p[3]], [p[4], p[5], p[6]], [p[4], p[6], p[7]],
-                     [p[0], p[1], p[5], p[4]], [p[1], p[2], p[6], p[5]],
-                     [p[2], p[3], p[7], p[6]], [p[3], p[0], p[4], p[7]]]
+            faces = [
+                [p[0], p[1], p[2], p[3]],
+                [p[4], p[5], p[6]],
+                [p[4], p[6], p[7]],
+                [p[0], p[1], p[5], p[4]],
+                [p[1], p[2], p[6], p[5]],
+                [p[2], p[3], p[7], p[6]],
+                [p[3], p[0], p[4], p[7]],
+            ]
             ids = vtk.vtkIdList()
             for x in [len(faces)] + [x for f in faces for x in [len(f)] + f]:
                 ids.InsertNextId(x)
@@ -221,12 +259,12 @@ def unstructured_grid(rng, bare=False):
     pd.SetNormals(named(rng.standard_normal((n_points, 3)).astype(np.float32), "normals"))
     pd.SetTCoords(named(rng.random((n_points, 2)).astype(np.float32), "uv"))
     pd.SetTensors(named(rng.standard_normal((n_points, 9)), "stress"))
-    pd.SetGlobalIds(named(np.arange(n_points, dtype=np.int64) * 7, "global ids",
-                          vtk.VTK_ID_TYPE))
+    pd.SetGlobalIds(named(np.arange(n_points, dtype=np.int64) * 7, "global ids", vtk.VTK_ID_TYPE))
     typed_arrays(pd, n_points, rng)
     cd.SetScalars(named(rng.integers(-5, 5, size=(n_cells, 2), dtype=np.int32), "material"))
-    cd.SetPedigreeIds(named(np.arange(n_cells, dtype=np.int64) + 100, "origin cell",
-                            vtk.VTK_LONG_LONG))
+    cd.SetPedigreeIds(
+        named(np.arange(n_cells, dtype=np.int64) + 100, "origin cell", vtk.VTK_LONG_LONG)
+    )
     typed_arrays(cd, n_cells, rng, " (cells)")
     add(g.GetFieldData(), "TimeValue", np.array([1.25]))
     add(g.GetFieldData(), "cycle", np.array([7, 8, 9], dtype=np.int32))
@@ -282,7 +320,7 @@ def image(rng, dims, origin, spacing):
     s = named(floats32(n_cells, rng), "cell value")
     s.SetLookupTable(own_lookup_table())
     cd.SetScalars(s)
-    add(cd, "int", rng.integers(-2**31, 2**31, size=n_cells, dtype=np.int32))
+    add(cd, "int", rng.integers(-(2**31), 2**31, size=n_cells, dtype=np.int32))
     return im
 
 
@@ -327,22 +365,40 @@ def meshio_mesh(rng, only_64bit):
     def pick(n, k):
         return np.array([rng.choice(20, size=k, replace=False) for _ in range(n)])
 
-    cells = [("tetra", pick(3, 4)), ("hexahedron", pick(2, 8)), ("triangle", pick(4, 3)),
-             ("line", pick(2, 2)), ("vertex", pick(2, 1)), ("wedge", pick(1, 6)),
-             ("tetra", pick(1, 4)), ("quad", pick(2, 4)), ("pyramid", pick(1, 5))]
+    cells = [
+        ("tetra", pick(3, 4)),
+        ("hexahedron", pick(2, 8)),
+        ("triangle", pick(4, 3)),
+        ("line", pick(2, 2)),
+        ("vertex", pick(2, 1)),
+        ("wedge", pick(1, 6)),
+        ("tetra", pick(1, 4)),
+        ("quad", pick(2, 4)),
+        ("pyramid", pick(1, 5)),
+    ]
     n_cells = sum(len(c) for _, c in cells)
-    point_data = {"density": floats64(20, rng), "speed": rng.random((20, 3)).astype(np.float32),
-                  "count": rng.integers(-2**62, 2**62, size=20, dtype=np.int64)}
+    point_data = {
+        "density": floats64(20, rng),
+        "speed": rng.random((20, 3)).astype(np.float32),
+        "count": rng.integers(-(2**62), 2**62, size=20, dtype=np.int64),
+    }
     if not only_64bit:
         # VTK's reader knows none of the sized names meshio's 5.1 layout gives
         # the narrower integers (vtktypeint32 ...): those go in 4.2 only.
         point_data["label"] = rng.integers(-9, 9, size=20).astype(np.int32)
         point_data["byte"] = rng.integers(0, 256, size=(20, 2)).astype(np.uint8)
     split = np.cumsum([len(c) for _, c in cells])[:-1]
-    cell_data = {"pressure": np.split(floats32(n_cells, rng), split),
-                 "cell_id": np.split(np.arange(n_cells, dtype=np.int64), split)}
-    return meshio.Mesh(pts, cells, point_data=point_data, cell_data=cell_data,
-                       field_data={"TimeValue": np.array([0.25])})
+    cell_data = {
+        "pressure": np.split(floats32(n_cells, rng), split),
+        "cell_id": np.split(np.arange(n_cells, dtype=np.int64), split),
+    }
+    return meshio.Mesh(
+        pts,
+        cells,
+        point_data=point_data,
+        cell_data=cell_data,
+        field_data={"TimeValue": np.array([0.25])},
+    )
 
 
 # -- the set -------------------------------------------------------------------------
@@ -355,8 +411,7 @@ def make():
         ("ugrid", lambda rng: unstructured_grid(rng)),
         ("ugrid_bare", lambda rng: unstructured_grid(rng, bare=True)),
         ("polydata", polydata),
-        ("image3d", lambda rng: image(rng, (3, 4, 2), (-1.5, 0.1, -2.25e-3),
-                                      (0.1, -0.35, 2.5))),
+        ("image3d", lambda rng: image(rng, (3, 4, 2), (-1.5, 0.1, -2.25e-3), (0.1, -0.35, 2.5))),
         ("image2d", lambda rng: image(rng, (5, 3, 1), (1 / 3, -7.7, 1e10), (0.3, 1 / 7, 1.0))),
         ("sgrid", structured_grid),
         ("rgrid_float", lambda rng: rectilinear_grid(rng, np.float32)),
@@ -390,8 +445,9 @@ def make():
             tmp.unlink()
             made.append(record(fixture, raw, "meshio"))
     for fixture in ("vtk_ugrid_binary_51", "vtk_polydata_ascii_42"):
-        made.append(record(f"{fixture}_gz", written[fixture], "vtkGenericDataObjectWriter",
-                           gz=True))
+        made.append(
+            record(f"{fixture}_gz", written[fixture], "vtkGenericDataObjectWriter", gz=True)
+        )
     return made
 
 

@@ -187,9 +187,9 @@ def truth(raw, strict=False):
     if kind == "POLYDATA":
         for section, getter in POLY_SECTIONS:
             ca = getattr(d, getter)()
-            out[f"cells/{section}/connectivity"] = vtk_to_numpy(
-                ca.GetConnectivityArray()
-            ).astype(np.int64)
+            out[f"cells/{section}/connectivity"] = vtk_to_numpy(ca.GetConnectivityArray()).astype(
+                np.int64
+            )
             out[f"cells/{section}/offsets"] = vtk_to_numpy(ca.GetOffsetsArray()).astype(np.int64)
     if kind is not None:
         attributes(out, "point_data", d.GetPointData())

@@ -62,8 +62,8 @@ class BinaryDecoder:
 
     def locator(self, start: int) -> Locator:
         # Binary values sit on no line of their own: errors name the header's.
-        line = self.source.line_of(self.at)
-        return lambda k: line
+        source, at = self.source, self.at
+        return lambda k: source.line_of(at)
 
     def _take(self, nbytes: int, what: str) -> int:
         """Where the next `nbytes` bytes start, moving past them."""
