@@ -22,8 +22,6 @@
 namespace veltrane::reread {
 namespace {
 
-using vtk::Ref;
-
 enum class Kind { Float, Int, UInt };
 
 // The token as a Python object of its line's type, for the interpreter's
