@@ -116,14 +116,18 @@ PyObject* split(PyArrayObject* stream, Py_ssize_t n) {
 PyObject* split_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!check_nargs("split_cells", nargs, 2)) return nullptr;
   PyObject* obj = args[0];
-  if (!PyArray_Check(obj) || !PyArray_ISINTEGER(reinterpret_cast<PyArrayObject*>(obj))) {
-    PyErr_Format(PyExc_TypeError, "stream must be an integer NumPy array, not %R",
-                 PyArray_Check(obj) ? reinterpret_cast<PyObject*>(
-                                          PyArray_DESCR(reinterpret_cast<PyArrayObject*>(obj)))
-                                    : reinterpret_cast<PyObject*>(Py_TYPE(obj)));
+  // Types are named by tp_name, not by repr: the messages call no NumPy code.
+  if (!PyArray_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "stream must be a NumPy array, not %.200s",
+                 Py_TYPE(obj)->tp_name);
     return nullptr;
   }
   auto* stream = reinterpret_cast<PyArrayObject*>(obj);
+  if (!PyArray_ISINTEGER(stream)) {
+    PyErr_Format(PyExc_TypeError, "stream must hold integers, not %.200s",
+                 PyArray_DESCR(stream)->typeobj->tp_name);
+    return nullptr;
+  }
   if (PyArray_NDIM(stream) != 1) {
     PyErr_Format(PyExc_ValueError, "stream must be one-dimensional, not %d-dimensional",
                  PyArray_NDIM(stream));
