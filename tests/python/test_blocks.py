@@ -10,7 +10,7 @@ import mmap
 import re
 import struct
 import types
-from decimal import Decimal
+from decimal import Decimal, localcontext
 from fractions import Fraction
 
 import numpy as np
@@ -162,12 +162,14 @@ def near_halfway(draw):
     a = Fraction(float(np.frombuffer(struct.pack("=I", bits), np.float32)[0]))
     b = Fraction(float(np.frombuffer(struct.pack("=I", bits + 1), np.float32)[0]))
     mid = (a + b) / 2
-    exact = Decimal(mid.numerator) / Decimal(mid.denominator)  # a dyadic: finite decimal
-    text = format(exact.normalize() if exact else exact, "f" if draw(st.booleans()) else "e")
-    nudge = draw(st.sampled_from(["", "up", "down"]))
-    if nudge:
-        step = Decimal(10) ** (exact.adjusted() - 60) if exact else Decimal("1e-60")
-        text = str(exact + step if nudge == "up" else exact - step)
+    with localcontext(prec=400):  # wide enough for every float32 midpoint, exactly
+        exact = Decimal(mid.numerator) / Decimal(mid.denominator)
+        assert Fraction(exact) == mid
+        text = format(exact, "f" if draw(st.booleans()) else "e")
+        nudge = draw(st.sampled_from(["", "up", "down"]))
+        if nudge:
+            step = Decimal(10) ** (exact.adjusted() - 60)
+            text = str(exact + step if nudge == "up" else exact - step)
     return draw(st.sampled_from(["", "-"])) + text
 
 
