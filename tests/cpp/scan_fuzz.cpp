@@ -1,8 +1,9 @@
 // libFuzzer target of the scanning core. Every input is taken as one line of
 // text and run through each entry point of scan.hpp; the verdicts and values
 // are checked against references that share no code with the core: strtod
-// on the cleaned text (this program never calls setlocale, so it runs in the
-// C locale), std::from_chars, and small grammar and integer readers written
+// and strtof on the cleaned text (this program never calls setlocale, so it
+// runs in the C locale; glibc rounds both correctly, strtof straight to
+// float32), std::from_chars, and small grammar and integer readers written
 // here from the interpreter's rules. Build and run it with tools/fuzz.
 //
 // The input is copied into a heap buffer of its exact size, so a read one
@@ -41,6 +42,7 @@ namespace {
 bool digit(char c) { return c >= '0' && c <= '9'; }
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Outer whitespace as float() and int() strip it: space and \t to \r.
 std::string_view ref_strip(std::string_view s) {
@@ -110,6 +112,15 @@ double ref_strtod(const std::string& s, bool& range_error) {
   double v = std::strtod(s.c_str(), &end);
   range_error = errno == ERANGE;
   if (end != s.c_str() + s.size()) fail("strtod did not take a decimal literal whole", s);
+  return v;
+}
+
+// strtof of a plain decimal (no underscores), which must take it whole. Its
+// overflow and underflow give the rounded infinity or zero.
+float ref_strtof(const std::string& s) {
+  char* end = nullptr;
+  float v = std::strtof(s.c_str(), &end);
+  if (end != s.c_str() + s.size()) fail("strtof did not take a decimal literal whole", s);
   return v;
 }
 
@@ -204,6 +215,42 @@ void check_clean_float(std::string_view text) {
   CHECK(std::string_view(again.get(), m) == cleaned, text);
 }
 
+// parse_float_token takes every decimal literal, with strtof's value, and
+// nothing else.
+void check_float(std::string_view text) {
+  std::string_view s = ref_strip(text);
+  float v = -42.0f;
+  Verdict got = scan::parse_float_token(s, v);
+  if (!is_decimal_literal(s)) {
+    CHECK(got == Verdict::Fallback && same_bits(v, -42.0f), text);
+    return;
+  }
+  CHECK(got == Verdict::Clean, text);
+  CHECK(same_bits(v, ref_strtof(without_underscores(s))), text);
+}
+
+void check_float_prefix(std::string_view text) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  float v = -42.0f;
+  const char* end = nullptr;
+  Verdict vf = scan::parse_float_prefix(first, last, v, end);
+  // The same text as the double reader, which also falls back where the
+  // double range ends.
+  double d = 0.0;
+  const char* end_d = nullptr;
+  if (scan::parse_double_prefix(first, last, d, end_d) == Verdict::Clean)
+    CHECK(vf == Verdict::Clean && end == end_d, text);
+  if (vf != Verdict::Clean) {
+    CHECK(same_bits(v, -42.0f), text);
+    return;
+  }
+  CHECK(end > first && end <= last, text);
+  std::string_view taken(first, static_cast<std::size_t>(end - first));
+  CHECK(taken.find('_') == std::string_view::npos && is_decimal_literal(taken), text);
+  CHECK(same_bits(v, ref_strtof(std::string(taken))), text);
+}
+
 void check_prefix(std::string_view text) {
   double v = -42.0;
   const char* end = nullptr;
@@ -250,6 +297,23 @@ void check_tokens(std::string_view text, scan::Separators seps) {
   }
   double unused_d;
   CHECK(doubles.next_double(unused_d, token) == 0, text);
+
+  // next_float says what parse_float_token says, and stands past each token.
+  scan::Tokenizer floats(text, seps);
+  for (std::string_view w : want) {
+    float ref = 0.0f, got = 0.0f;
+    Verdict verdict = scan::parse_float_token(w, ref);
+    std::string_view bad;
+    int r = floats.next_float(got, bad);
+    if (verdict == Verdict::Clean) {
+      CHECK(r == 1 && same_bits(got, ref), text);
+    } else {
+      CHECK(r == -1 && bad == w, text);
+    }
+    CHECK(floats.position() == w.data() + w.size(), text);
+  }
+  float unused_f;
+  CHECK(floats.next_float(unused_f, token) == 0, text);
 
   scan::Tokenizer ints(text, seps);
   for (std::string_view w : want) {
@@ -318,6 +382,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_int(text, vi, i);
 
   check_prefix(text);
+  check_float(text);
+  check_float_prefix(text);
   check_tokens(text, scan::Separators::Str);
   check_tokens(text, scan::Separators::Bytes);
   return 0;

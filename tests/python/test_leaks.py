@@ -1,7 +1,7 @@
 """Reference leaks, on the debug interpreter (tools/leak-test runs this file
 there; tools/test runs tools/leak-test).
 
-Every success and failure path of both parsers, of the re-read module and of
+Every success and failure path of both parsers, of the block module and of
 vtk.read is run many times after a warm-up, and sys.gettotalrefcount() and
 sys.getallocatedblocks() must not grow.
 
@@ -21,7 +21,7 @@ import types
 import numpy as np
 import pytest
 
-from veltrane.codecs import _vtk_parse, _vtk_reread, vtk
+from veltrane.codecs import _vtk_blocks, _vtk_parse, vtk
 
 pytestmark = pytest.mark.skipif(
     not hasattr(sys, "gettotalrefcount"), reason="needs the debug interpreter: tools/leak-test"
@@ -187,12 +187,11 @@ class NoLen:
 
 coords = _vtk_parse.parse_ascii_coords
 cells = _vtk_parse.parse_ascii_cells_v42
-read_numbers = _vtk_reread.read_numbers
-count_tokens = _vtk_reread.count_tokens
-scan_buffer = _vtk_reread.scan_buffer
-read_numbers_in = _vtk_reread.read_numbers_in
-line_starts = _vtk_reread.line_starts
-count_tokens_in = _vtk_reread.count_tokens_in
+read_ascii = _vtk_blocks.read_ascii
+count_tokens = _vtk_blocks.count_tokens
+token_offset = _vtk_blocks.token_offset
+line_end = _vtk_blocks.line_end
+split_cells = _vtk_blocks.split_cells
 
 XYZ = ["1 2 3", "4.5\t-6e2 7", "1_000 .5 -0", "nan -inf 1e999"]
 XYZ_GENERAL = [
@@ -363,40 +362,73 @@ def cases():
         add(f"{pre}-bind-count-index-raises", fn, (XYZ, 0, Num(None)), TypeError)
         add(f"{pre}-bind-int64-edge", fn, (XYZ, 2**63 - 1, 1), IndexError)
 
-    # The re-read module.
-    runs = ["1 2 3 4", "5 6", "7", "POINTS 1 float"]
-    for kind in "fiu":
-        add(f"reread-{kind}", read_numbers, (runs, 0, 7, kind), arrays=1)
-        add(f"reread-{kind}-bytes", read_numbers, ([b"1 2", "3"], 0, 3, kind), arrays=1)
-        add(f"reread-{kind}-bad", read_numbers, (["1 x 3"], 0, 3, kind), arrays=1)
-    add("reread-slow-float", read_numbers, (["1e999 inf 1_0"], 0, 3, "f"), arrays=1)
-    add("reread-slow-int", read_numbers, (["99999999999999999999 1"], 0, 2, "i"), arrays=1)
-    add("reread-negative-u", read_numbers, (["-1"], 0, 1, "u"), arrays=1)
-    add("reread-short", read_numbers, (["1 2"], 0, 3, "f"))
-    add("reread-left-over", read_numbers, (["1 2 3"], 0, 2, "f"), arrays=1)
-    add("reread-not-list", read_numbers, (("1 2 3",), 0, 3, "f"))
-    add("reread-not-text", read_numbers, (["1 2", Line(["3"])], 0, 3, "f"))
-    add("reread-huge", read_numbers, (["1 2 3"], 0, 2**60, "f"))
-    add("reread-nargs", read_numbers, (runs, 0, 7), TypeError)
-    add("reread-kind", read_numbers, (runs, 0, 7, "z"), ValueError)
-    add("reread-start", read_numbers, (runs, "0", 7, "f"), TypeError)
-    add("count-tokens", count_tokens, (["1 2", b"3 4", Line(["5", "6"]), "\x1c7"], 0, 9))
-    add("count-tokens-not-list", count_tokens, (("1",), 0, 1), TypeError)
-    add("count-tokens-no-split", count_tokens, ([None], 0, 1), AttributeError)
-    text = "1 2\n3 4 5\n\n6 x"
-    starts = line_starts(text, "\n")
-    add("line-starts", line_starts, (text, "\n"), arrays=1)
-    add("line-starts-wide", line_starts, ("1\u3000\n2", "\n"), arrays=1)
-    add("line-starts-args", line_starts, (text, "ab"), TypeError)
-    add("reread-in", read_numbers_in, (text, starts, 0, 5, "f"), arrays=1)
-    add("reread-in-bad", read_numbers_in, (text, starts, 0, 7, "f"), arrays=1)
-    add("reread-in-not-ascii", read_numbers_in, ("1\u3000", starts[:2], 0, 1, "f"))
-    add("count-tokens-in", count_tokens_in, (text, starts, 0, 4))
-    add("count-tokens-len", count_tokens, ([Line(NoLen())], 0, 1), TypeError)
-    add("count-tokens-nargs", count_tokens, ([], 0), TypeError)
-    add("scan-buffer", scan_buffer, (b"1 2.5 3_0", 3, "f"), arrays=1)
-    add("scan-buffer-short", scan_buffer, (b"1 2", 3, "i"), ValueError, arrays=1)
-    add("scan-buffer-type", scan_buffer, ("1 2", 2, "i"), TypeError)
+    # The block module: every reader's success and decline, argument errors.
+    runs = b"1 2 3 4\n5 6\n7\nPOINTS 1 float"
+    for t in "dfbBhHiIqQ?c":
+        add(f"blocks-{t}", read_ascii, (b"1 0\n1 1", 0, 4, t), arrays=1)
+        add(f"blocks-{t}-bad", read_ascii, (b"1 x 1", 0, 3, t), arrays=1)
+    add("blocks-run", read_ascii, (runs, 0, 7, "d"), arrays=1)
+    add("blocks-slow-float", read_ascii, (b"1e999 inf 1_0 -nan", 0, 4, "d"), arrays=1)
+    add("blocks-slow-float32", read_ascii, (b"1e999 inf 1_0 -nan", 0, 4, "f"), arrays=1)
+    add("blocks-slow-float32-bad", read_ascii, (b"1 1__0 2", 0, 3, "f"), arrays=1)
+    add("blocks-slow-uint64", read_ascii, (b"18446744073709551615", 0, 1, "Q"), arrays=1)
+    add("blocks-slow-int-range", read_ascii, (b"99999999999999999999 1", 0, 2, "Q"), arrays=1)
+    add("blocks-long-int", read_ascii, (b"0" * 700 + b"1", 0, 1, "q"), arrays=1)
+    add("blocks-digit-limit", read_ascii, (b"0" * 5000, 0, 1, "q"), arrays=1)
+    add("blocks-range", read_ascii, (b"-1", 0, 1, "Q"), arrays=1)
+    add("blocks-left-over", read_ascii, (b"1 2 3", 0, 2, "d"), arrays=1)
+    add("blocks-short", read_ascii, (b"1 2 3", 0, 3 * 2**20, "d"))
+    add("blocks-empty", read_ascii, (b"", 0, 0, "d"), arrays=1)
+    add("blocks-bytearray", read_ascii, (bytearray(b"1 2"), 0, 2, "d"), arrays=1)
+    add("blocks-memoryview", read_ascii, (memoryview(b"1 2"), 1, 1, "d"), arrays=1)
+    u8 = np.frombuffer(b"1 2", np.uint8)
+    add(
+        "blocks-uint8",
+        read_ascii,
+        (u8, 0, 2, "d"),
+        arrays=1,
+        calib=lambda: memoryview(u8).release(),
+    )
+    for name, args, exc in [
+        ("nargs", (runs, 0, 7), TypeError),
+        ("data", ("1 2", 0, 2, "d"), TypeError),
+        ("data-items", (array.array("i", [1]), 0, 1, "d"), TypeError),
+        ("data-strided", (memoryview(runs)[::2], 0, 1, "d"), ValueError),
+        ("pos", (runs, -1, 7, "d"), ValueError),
+        ("pos-huge", (runs, 2**70, 7, "d"), OverflowError),
+        ("pos-float", (runs, 0.0, 7, "d"), TypeError),
+        ("count", (runs, 0, -1, "d"), ValueError),
+        ("type", (runs, 0, 7, "z"), ValueError),
+        ("type-bytes", (runs, 0, 7, b"d"), TypeError),
+    ]:
+        add(f"blocks-args-{name}", read_ascii, args, exc)
+    add("count-tokens", count_tokens, (runs, -(2**80), 2**80))
+    add("count-tokens-nargs", count_tokens, (runs, 0), TypeError)
+    add("count-tokens-index", count_tokens, (runs, Num(0), Num(9)))
+    add("token-offset", token_offset, (runs, 1, 3))
+    add("token-offset-past-end", token_offset, (runs, 0, 99))
+    add("token-offset-k", token_offset, (runs, 0, -1), ValueError)
+    add("line-end", line_end, (runs, 0, 2, b"\n"))
+    add("line-end-none", line_end, (runs, 0, 9, b"\r"))
+    add("line-end-eol", line_end, (runs, 0, 1, "\n"), TypeError)
+    add("line-end-eol-value", line_end, (runs, 0, 1, b"\r\n"), ValueError)
+    add("line-end-n", line_end, (runs, 0, 0, b"\n"), ValueError)
+    big = np.array([2, 5, 6, 1, 7], ">i4")
+    add("split-cells", split_cells, (big, 2), arrays=2)
+    add("split-cells-uint64", split_cells, (np.array([1, 2**63 - 1], "u8"), 1), arrays=2)
+    for name, stream, n in [
+        ("negative", [1, 1, -3, 0], 2),
+        ("past-end", [1, 1, 3, 1], 2),
+        ("no-room", [0, 0], 3),
+        ("left-over", [0, 0, 5], 2),
+        ("beyond-int64", [1, 2**63], 1),
+    ]:
+        arrays = 2 if n <= len(stream) else 0
+        dtype = "u8" if name == "beyond-int64" else "i8"
+        add(f"split-cells-{name}", split_cells, (np.array(stream, dtype), n), arrays=arrays)
+    add("split-cells-list", split_cells, ([1, 0], 1), TypeError)
+    add("split-cells-2d", split_cells, (np.zeros((1, 2), np.int64), 1), ValueError)
+    add("split-cells-float", split_cells, (np.zeros(2), 1), TypeError)
     return c
 
 

@@ -48,9 +48,15 @@ def test_contents(wheel):
         "veltrane/codecs/__init__.py",
         "veltrane/codecs/vtk.py",
         "veltrane/codecs/_vtk_parse.pyi",
-        "veltrane/codecs/_vtk_reread.pyi",
+        "veltrane/codecs/_vtk_blocks.pyi",
     } <= package
-    assert sum(n.endswith(".so") for n in package) == 2
+    extensions = sorted(n.split("/")[-1].split(".")[0] for n in package if n.endswith(".so"))
+    assert extensions == ["_vtk_blocks", "_vtk_parse"]
+    assert {n for n in package if n.startswith("veltrane/codecs/_vtk_")} == {
+        "veltrane/codecs/_vtk_parse.pyi",
+        "veltrane/codecs/_vtk_blocks.pyi",
+        *(n for n in package if n.endswith(".so")),
+    }
     assert not [n for n in package if n.endswith((".cpp", ".hpp", ".h")) or "test" in n]
 
 

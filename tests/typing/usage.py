@@ -5,7 +5,7 @@ from pathlib import Path
 import numpy as np
 import numpy.typing as npt
 
-from veltrane.codecs import vtk
+from veltrane.codecs import _vtk_blocks, vtk
 from veltrane.codecs._vtk_parse import parse_ascii_cells_v42, parse_ascii_coords
 
 
@@ -32,3 +32,18 @@ def parse(lines: list[str]) -> int:
     points = parse_ascii_coords(lines, 1, 2)
     conn, offsets = parse_ascii_cells_v42(lines, 3, 1)
     return int(points.shape[0] + conn.size + offsets[-1])
+
+
+def read_block(data: bytes, count: int) -> npt.NDArray[np.float32] | int:
+    values, end = _vtk_blocks.read_ascii(data, 0, count, "f")
+    if values is None:
+        return end
+    return values
+
+
+def split(stream: npt.NDArray[np.int32], n: int) -> npt.NDArray[np.int64] | None:
+    got = _vtk_blocks.split_cells(stream, n)
+    if got[0] is None:
+        return None
+    offsets, connectivity = got
+    return connectivity[offsets[0] : offsets[-1]]

@@ -70,6 +70,20 @@ Verdict parse_int64_token(std::string_view token, std::int64_t& value) noexcept;
 Verdict parse_double_prefix(const char* first, const char* last, double& value,
                             const char*& end) noexcept;
 
+// The float32 nearest the plain decimal at the start of [first, last), ties
+// to even, rounded once from the text: through a double first would be
+// wrong in rare halfway cases. Past the float32 range that is an infinity,
+// below half its smallest subnormal a zero, each with the text's sign.
+// Takes exactly the text parse_double_prefix takes; Fallback for the rest.
+Verdict parse_float_prefix(const char* first, const char* last, float& value,
+                           const char*& end) noexcept;
+
+// parse_float_prefix for a token that holds no whitespace, taken whole;
+// single underscores between digits are dropped first, as float() drops
+// them. Fallback for everything else, inf and nan included: float() decides
+// whether the token is a number at all.
+Verdict parse_float_token(std::string_view token, float& value) noexcept;
+
 // Splits a line as split() with no arguments does, one token at a time. The
 // number readers take the common token whole in one pass and hand anything
 // else to the token parsers above.
@@ -123,6 +137,22 @@ class Tokenizer {
     next(token);
     return parse_double_token(token, value) == Verdict::Clean ? 1 : -1;
   }
+
+  // The next token as parse_float_token reads it; as next_int64.
+  int next_float(float& value, std::string_view& token) noexcept {
+    if (!skip()) return 0;
+    const char* end = nullptr;
+    if (parse_float_prefix(p_, end_, value, end) == Verdict::Clean &&
+        (end == end_ || is_sep(*end))) {
+      p_ = end;
+      return 1;
+    }
+    next(token);
+    return parse_float_token(token, value) == Verdict::Clean ? 1 : -1;
+  }
+
+  // Where the scan stands: just past the last token read, or at the start.
+  const char* position() const noexcept { return p_; }
 
  private:
   bool is_sep(char c) const noexcept { return sep_[static_cast<unsigned char>(c)]; }

@@ -1,19 +1,13 @@
-// Int32Array through NumPy's C API, whose table the import gate fetched.
+// Int32Array through NumPy's C API, whose table the import gate fetched
+// (numpy_api.cpp holds it).
 #include "arrays.hpp"
 
 #define NO_IMPORT_ARRAY
 #include <numpy/arrayobject.h>
 
-#include "state.hpp"
-
-// The table NumPy's header macros index; the import gate owns the import.
-void** PyArray_API = nullptr;
-int PyArray_RUNTIME_VERSION = 0;
-
 namespace veltrane::vtk {
 
 bool Int32Array::init(Py_ssize_t capacity) {
-  if (PyArray_API == nullptr) PyArray_API = static_cast<void**>(g.numpy_api);
   reset();
   npy_intp dims[] = {capacity};
   array_ = Ref::steal(PyArray_SimpleNew(1, dims, NPY_INT32));

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 namespace veltrane::scan {
@@ -18,21 +19,64 @@ bool has_nonzero_digit_before_exponent(std::string_view s) noexcept {
   return false;
 }
 
+// Where std::from_chars is to start on the plain decimal at `first`, or
+// nullptr when the text does not start like one. std::from_chars reads a
+// plain decimal exactly as float() does but refuses a leading '+'; the check
+// on the first character keeps words (inf, nan) for the interpreter.
+const char* plain_start(const char* first, const char* last) noexcept {
+  const char* p = first;
+  if (p != last && *p == '+') {
+    ++p;
+    if (p != last && *p == '-') return nullptr;
+  }
+  const char* digits = p + (p != last && *p == '-');
+  if (digits == last || !(is_digit(static_cast<unsigned char>(*digits)) || *digits == '.'))
+    return nullptr;
+  return p;
+}
+
+// Whether the plain decimal [p, last), as std::from_chars took it, is 1 or
+// more in magnitude: the decimal exponent of its first non-zero digit plus
+// its exponent part, which saturates. Enough to tell apart the two ways out
+// of the float32 range, which lie far from 1 on either side.
+bool at_least_one(const char* p, const char* last) noexcept {
+  if (p != last && *p == '-') ++p;
+  std::int64_t lead = 0;  // decimal exponent of the first non-zero digit
+  bool nonzero = false;
+  for (; p != last && is_digit(static_cast<unsigned char>(*p)); ++p) {
+    if (nonzero)
+      ++lead;
+    else
+      nonzero = *p != '0';
+  }
+  if (p != last && *p == '.') {
+    for (++p; p != last && is_digit(static_cast<unsigned char>(*p)); ++p) {
+      if (nonzero) continue;
+      --lead;
+      nonzero = *p != '0';
+    }
+  }
+  if (!nonzero) return false;
+  std::int64_t exponent = 0;
+  if (p != last && (*p == 'e' || *p == 'E')) {
+    ++p;
+    bool negative = p != last && *p == '-';
+    if (p != last && (*p == '-' || *p == '+')) ++p;
+    constexpr std::int64_t kSaturated = std::int64_t{1} << 50;
+    for (; p != last && is_digit(static_cast<unsigned char>(*p)); ++p) {
+      if (exponent < kSaturated) exponent = exponent * 10 + (*p - '0');
+    }
+    if (negative) exponent = -exponent;
+  }
+  return lead + exponent >= 0;
+}
+
 }  // namespace
 
 Verdict parse_double_prefix(const char* first, const char* last, double& value,
                             const char*& end) noexcept {
-  // std::from_chars reads a plain decimal exactly as float() does. It
-  // refuses a leading '+'; the check on the first character keeps words
-  // (inf, nan) for the interpreter.
-  const char* p = first;
-  if (p != last && *p == '+') {
-    ++p;
-    if (p != last && *p == '-') return Verdict::Fallback;
-  }
-  const char* digits = p + (p != last && *p == '-');
-  if (digits == last || !(is_digit(static_cast<unsigned char>(*digits)) || *digits == '.'))
-    return Verdict::Fallback;
+  const char* p = plain_start(first, last);
+  if (p == nullptr) return Verdict::Fallback;
   double v = 0.0;
   auto [ptr, ec] = std::from_chars(p, last, v, std::chars_format::general);
   if (ec != std::errc()) return Verdict::Fallback;
@@ -46,18 +90,55 @@ Verdict parse_double_prefix(const char* first, const char* last, double& value,
   return Verdict::Clean;
 }
 
+Verdict parse_float_prefix(const char* first, const char* last, float& value,
+                           const char*& end) noexcept {
+  const char* p = plain_start(first, last);
+  if (p == nullptr) return Verdict::Fallback;
+  float v = 0.0f;
+  auto [ptr, ec] = std::from_chars(p, last, v, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // The text was read, but the nearest float32 is an infinity or a zero,
+    // which std::from_chars leaves unstored.
+    v = at_least_one(p, ptr) ? std::numeric_limits<float>::infinity() : 0.0f;
+    if (*p == '-') v = -v;
+  } else if (ec != std::errc()) {
+    return Verdict::Fallback;
+  }
+  value = v;
+  end = ptr;
+  return Verdict::Clean;
+}
+
 namespace {
 
-// float() of a token without whitespace or underscores, where it is a plain
-// decimal: [+-] digits [. digits] [eE [+-] digits].
-Verdict parse_plain_double(std::string_view s, double& value) noexcept {
+// A token without whitespace or underscores, where it is a plain decimal
+// ([+-] digits [. digits] [eE [+-] digits]) taken whole by `prefix`.
+template <auto prefix, class T>
+Verdict parse_plain(std::string_view s, T& value) noexcept {
   const char* end = nullptr;
-  double v;
-  if (s.empty() || parse_double_prefix(s.data(), s.data() + s.size(), v, end) != Verdict::Clean ||
+  T v;
+  if (s.empty() || prefix(s.data(), s.data() + s.size(), v, end) != Verdict::Clean ||
       end != s.data() + s.size())
     return Verdict::Fallback;
   value = v;
   return Verdict::Clean;
+}
+
+// parse_plain of a token after clean_float has dropped its underscores.
+template <auto prefix, class T>
+Verdict parse_token(std::string_view s, T& value) noexcept {
+  if (std::memchr(s.data(), '_', s.size()) == nullptr) return parse_plain<prefix>(s, value);
+  char stack_buf[64];
+  char* buf = stack_buf;
+  if (s.size() >= sizeof stack_buf) {
+    buf = static_cast<char*>(std::malloc(s.size() + 1));
+    if (buf == nullptr) return Verdict::Fallback;
+  }
+  std::size_t n = 0;
+  Verdict v = clean_float(s, buf, n);
+  if (v == Verdict::Clean) v = parse_plain<prefix>(std::string_view(buf, n), value);
+  if (buf != stack_buf) std::free(buf);
+  return v;
 }
 
 }  // namespace
@@ -90,18 +171,11 @@ Verdict clean_float(std::string_view text, char* out, std::size_t& n) noexcept {
 }
 
 Verdict parse_double_token(std::string_view s, double& value) noexcept {
-  if (std::memchr(s.data(), '_', s.size()) == nullptr) return parse_plain_double(s, value);
-  char stack_buf[64];
-  char* buf = stack_buf;
-  if (s.size() >= sizeof stack_buf) {
-    buf = static_cast<char*>(std::malloc(s.size() + 1));
-    if (buf == nullptr) return Verdict::Fallback;
-  }
-  std::size_t n = 0;
-  Verdict v = clean_float(s, buf, n);
-  if (v == Verdict::Clean) v = parse_plain_double(std::string_view(buf, n), value);
-  if (buf != stack_buf) std::free(buf);
-  return v;
+  return parse_token<parse_double_prefix>(s, value);
+}
+
+Verdict parse_float_token(std::string_view s, float& value) noexcept {
+  return parse_token<parse_float_prefix>(s, value);
 }
 
 Verdict parse_double(std::string_view text, double& value) noexcept {

@@ -45,7 +45,6 @@ struct State {
   PyObject* np_module = nullptr;
   PyObject* np_array = nullptr;
   PyObject* np_int32 = nullptr;
-  void* numpy_api = nullptr;
 };
 
 extern State g;

@@ -221,6 +221,8 @@ PyObject* parse_ascii_coords(PyObject* lines, Py_ssize_t start, Py_ssize_t n_ver
     }
   }
 
+  // A rebound np.empty may hand back any writable buffer of the right
+  // shape; the values are written into it, but the result must be an array.
   if (!PyObject_TypeCheck(result.get(), g.ndarray_type)) {
     PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(result.get())->tp_name,
                  g.ndarray_type->tp_name);

@@ -1,6 +1,7 @@
 // NumPy compatibility gate: type sizes at fetch time and the C-API import.
-// NumPy's headers give the struct sizes and the table's accessors; their
-// import machinery is not used, so a failed import leaves no table behind.
+// NumPy's headers give the struct sizes; the table itself is fetched by the
+// code both extensions share (numpy_api.cpp), which leaves no table behind
+// when the import fails. This file adds the module's traceback entries.
 #include "numpy_gate.hpp"
 
 #define PY_SSIZE_T_CLEAN
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <iterator>
 
+#include "numpy_api.hpp"
 #include "ref.hpp"
 #include "state.hpp"
 #include "traceback.hpp"
@@ -84,70 +86,6 @@ int check_size(PyTypeObject* type, const TypeSpec& t) {
 constexpr int kImportArrayCallLine = VELTRANE_IMPORT_ARRAY_CALL_LINE;
 constexpr int kImportArrayRaiseLine = VELTRANE_IMPORT_ARRAY_RAISE_LINE;
 
-int runtime_error(const char* message) {
-  PyErr_SetString(PyExc_RuntimeError, message);
-  return -1;
-}
-
-// NumPy's table import with its checks; 0 with the table stored, or -1.
-int import_table() {
-  Ref module = Ref::steal(PyImport_ImportModule("numpy._core._multiarray_umath"));
-  // NumPy 1.x keeps it under numpy.core. Any other failure is NumPy's answer.
-  if (!module && PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) {
-    PyErr_Clear();
-    module = Ref::steal(PyImport_ImportModule("numpy.core._multiarray_umath"));
-  }
-  if (!module) return -1;
-  Ref capsule = Ref::steal(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
-  if (!capsule) return -1;
-  if (!PyCapsule_CheckExact(capsule.get()))
-    return runtime_error("_ARRAY_API is not PyCapsule object");
-  auto** table = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
-  if (table == nullptr) {
-    // A named capsule fails the look-up with its own error; the table is
-    // just as unusable.
-    PyErr_Clear();
-    return runtime_error("_ARRAY_API is NULL pointer");
-  }
-
-  // The header's accessors index a table by this name; the local one is the
-  // table just fetched, so the slots are those NumPy's C API fixes.
-  void** PyArray_API = table;
-  unsigned abi = PyArray_GetNDArrayCVersion();
-  if (abi > NPY_VERSION) {
-    PyErr_Format(PyExc_RuntimeError,
-                 "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
-                 NPY_VERSION, static_cast<int>(abi));
-    return -1;
-  }
-  unsigned feature = PyArray_GetNDArrayCFeatureVersion();
-  if (feature < NPY_FEATURE_VERSION) {
-    PyErr_Format(
-        PyExc_RuntimeError,
-        "module was compiled against NumPy C-API version 0x%x (NumPy " NPY_FEATURE_VERSION_STRING
-        ") but the running NumPy has C-API version 0x%x. Check the section C-API "
-        "incompatibility at the Troubleshooting ImportError section at "
-        "https://numpy.org/devdocs/user/troubleshooting-importerror.html"
-        "#c-api-incompatibility for indications on how to solve this problem.",
-        NPY_FEATURE_VERSION, static_cast<int>(feature));
-    return -1;
-  }
-  int order = PyArray_GetEndianness();
-  if (order == NPY_CPU_UNKNOWN_ENDIAN)
-    return runtime_error("FATAL: module compiled as unknown endian");
-#if NPY_BYTE_ORDER == NPY_BIG_ENDIAN
-  if (order != NPY_CPU_BIG)
-    return runtime_error(
-        "FATAL: module compiled as big endian, but detected different endianness at runtime");
-#else
-  if (order != NPY_CPU_LITTLE)
-    return runtime_error(
-        "FATAL: module compiled as little endian, but detected different endianness at runtime");
-#endif
-  g.numpy_api = table;
-  return 0;
-}
-
 }  // namespace
 
 int fetch_types() {
@@ -173,16 +111,9 @@ int fetch_types() {
 }
 
 int import_numpy_api() {
-  if (import_table() == 0) return 0;
+  if (numpy_api::fetch_table() == 0) return 0;
   add_traceback_entry(Func::kImportArray, kImportArrayCallLine);
-  // Only an Exception becomes NumPy's ImportError; KeyboardInterrupt and
-  // the like must reach the importer as they are.
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return -1;
-  Ref first = Ref::steal(PyErr_GetRaisedException());
-  PyErr_SetString(PyExc_ImportError, "numpy._core.multiarray failed to import");
-  Ref raised = Ref::steal(PyErr_GetRaisedException());
-  PyException_SetContext(raised.get(), first.release());
-  PyErr_SetRaisedException(raised.release());
+  if (!numpy_api::chain_import_error()) return -1;
   add_traceback_entry(Func::kImportArray, kImportArrayRaiseLine);
   return -1;
 }

@@ -1,6 +1,6 @@
-// Owning handles for Python references and buffer views: every path that
-// leaves a function releases what the handles hold, so error paths stay
-// one `return` long.
+// Owning handles for Python references and buffer views, shared by both
+// extensions: every path that leaves a function releases what the handles
+// hold, so error paths stay one `return` long. Header only; no module state.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -8,7 +8,7 @@
 
 #include <utility>
 
-namespace veltrane::vtk {
+namespace veltrane {
 
 class Ref {
  public:
@@ -67,4 +67,4 @@ class BufferView {
   bool held_ = false;
 };
 
-}  // namespace veltrane::vtk
+}  // namespace veltrane

@@ -14,6 +14,10 @@ namespace {
 
 constexpr Py_ssize_t kParams = 3;
 
+// The functions are objects of a type of their own rather than builtins:
+// callers and their tools see them as Python functions, with __code__,
+// __globals__, __defaults__ and a <function ...> repr, and bind arguments
+// by position or keyword as a def does.
 struct FunctionObject {
   PyObject_HEAD vectorcallfunc vectorcall;
   const FunctionDef* def;

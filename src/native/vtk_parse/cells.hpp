@@ -1,3 +1,5 @@
+// The declaration of the CELLS parser for the binding; its body and helpers
+// are cells.cpp's own.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

@@ -54,7 +54,10 @@ Ref to_int32_array(PyObject* values) {
   return Ref::steal(PyObject_Vectorcall(array.get(), args, 1, g.c.kw_dtype));
 }
 
-// True when the module's own NumPy objects would be called.
+// True when the module's own NumPy objects would be called. The int32
+// arrays built in place stand for np.array(values, dtype=np.int32) only
+// while that call would reach NumPy itself; a caller that rebinds np (or
+// its array or int32) must see its stand-in called with the values.
 int numpy_is_as_imported() {
   if (g.np_array == nullptr || g.np_int32 == nullptr) return 0;
   Ref np = Ref::steal(lookup_global(g.c.str_np));

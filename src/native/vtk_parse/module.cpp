@@ -127,7 +127,9 @@ int build_constants() {
   return 0;
 }
 
-// A code object whose variables are exactly the three parameters.
+// The functions' __code__, made by hand: its variables are exactly the
+// three parameters, so introspection reads the signature a def would give,
+// and it names the source path and line the traceback entries show.
 PyObject* make_code(const char* name, int first_line, PyObject* count_kw) {
   Ref empty =
       Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(kSourcePath, name, first_line)));

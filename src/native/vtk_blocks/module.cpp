@@ -1,0 +1,104 @@
+// veltrane.codecs._vtk_blocks: the module definition, its docstrings and its
+// exec step, which fetches NumPy's C-API table through the code both
+// extensions share. The functions keep no state between calls.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "blocks.hpp"
+#include "numpy_api.hpp"
+
+namespace veltrane::blocks {
+namespace {
+
+constexpr char kModuleDoc[] =
+    "The VTK reader's work on a file's bytes: runs of numbers, tokens, lines\n"
+    "and cells, by byte offset.\n"
+    "\n"
+    "`data` is any object that exports a C-contiguous buffer of bytes. Readers\n"
+    "return a tuple whose first item is the result, or None where they cannot\n"
+    "take the block whole, followed by where: (value..., end) or (None, where...).\n"
+    "A decline never raises; exceptions are for bad arguments and MemoryError.";
+
+constexpr char kReadAsciiDoc[] =
+    "read_ascii($module, data, pos, count, type, /)\n--\n\n"
+    "The next `count` whitespace-separated numbers from byte `pos` on, however\n"
+    "they are spread over lines.\n"
+    "\n"
+    "`type` is a struct code: 'd' float64, 'f' float32, 'b' 'B' 'h' 'H' 'i' 'I'\n"
+    "'q' 'Q' the integers, '?' bool from 0 and 1, 'c' int8 from -128..255 (128..255\n"
+    "stored as value - 256). Values are float()'s, or int()'s within the type's\n"
+    "range; float32 is the decimal rounded once, straight to float32.\n"
+    "\n"
+    "Returns (array, end), `end` just past the last number, or (None, where):\n"
+    "the offset of the first token that is no number of the type, of the first\n"
+    "token left on the run's last line, or len(data) when the data ends first.";
+
+constexpr char kCountTokensDoc[] =
+    "count_tokens($module, data, start, stop, /)\n--\n\n"
+    "The number of whitespace-separated tokens in data[start:stop]; the bounds\n"
+    "are clamped into 0..len(data).";
+
+constexpr char kTokenOffsetDoc[] =
+    "token_offset($module, data, start, k, /)\n--\n\n"
+    "The byte offset of token k (from 0) counted from `start`, or len(data) when\n"
+    "there are not that many.";
+
+constexpr char kLineEndDoc[] =
+    "line_end($module, data, pos, n, eol, /)\n--\n\n"
+    "The offset of the end of the n-th line (n >= 1) counted from `pos`: where\n"
+    "its `eol` byte (b'\\n' or b'\\r') is, or len(data) for a last line without\n"
+    "one. -1 when fewer than n lines start at or after `pos`.";
+
+constexpr char kSplitCellsDoc[] =
+    "split_cells($module, stream, n, /)\n--\n\n"
+    "Splits n cells of the layout 'count i0 .. i(count-1) count ...' held in a\n"
+    "1-D integer array of any integer type and byte order.\n"
+    "\n"
+    "Returns (offsets, connectivity) as int64 arrays, offsets with n + 1 values\n"
+    "from 0, when the n cells fill the stream exactly. Otherwise (None, j, p):\n"
+    "cell j, whose count is at p, has a negative count, runs past the end or\n"
+    "holds an index beyond int64; p == len(stream) when no room is left for\n"
+    "it; j == n with p values used when they do not fill the stream.";
+
+template <PyObject* (*f)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+PyMethodDef methods[] = {
+    {"read_ascii", fastcall<read_ascii>(), METH_FASTCALL, kReadAsciiDoc},
+    {"count_tokens", fastcall<count_tokens>(), METH_FASTCALL, kCountTokensDoc},
+    {"token_offset", fastcall<token_offset>(), METH_FASTCALL, kTokenOffsetDoc},
+    {"line_end", fastcall<line_end>(), METH_FASTCALL, kLineEndDoc},
+    {"split_cells", fastcall<split_cells>(), METH_FASTCALL, kSplitCellsDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec(PyObject*) {
+  if (numpy_api::fetch_table() == 0) return 0;
+  numpy_api::chain_import_error();
+  return -1;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "veltrane.codecs._vtk_blocks",
+    kModuleDoc,
+    0,
+    methods,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace veltrane::blocks
+
+PyMODINIT_FUNC PyInit__vtk_blocks() { return PyModuleDef_Init(&veltrane::blocks::module_def); }

@@ -1,0 +1,78 @@
+// count_tokens, token_offset and line_end: where tokens and lines lie in the
+// data, for the reader's headers and its messages. Tokens are split at the
+// whitespace bytes.split() splits at; lines end at the one eol byte given.
+#include <cstring>
+#include <string_view>
+
+#include "args.hpp"
+#include "blocks.hpp"
+#include "scan.hpp"
+
+namespace veltrane::blocks {
+
+PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("count_tokens", nargs, 3)) return nullptr;
+  Data data;
+  Py_ssize_t start, stop;
+  if (!data.acquire(args[0]) || !to_clamped(args[1], data, start) ||
+      !to_clamped(args[2], data, stop))
+    return nullptr;
+  if (stop <= start) return PyLong_FromLong(0);
+  std::string_view slice =
+      data.bytes().substr(static_cast<std::size_t>(start), static_cast<std::size_t>(stop - start));
+  scan::Tokenizer tokens(slice, scan::Separators::Bytes);
+  std::string_view token;
+  Py_ssize_t n = 0;
+  while (tokens.next(token)) ++n;
+  return PyLong_FromSsize_t(n);
+}
+
+PyObject* token_offset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("token_offset", nargs, 3)) return nullptr;
+  Data data;
+  Py_ssize_t start, k;
+  if (!data.acquire(args[0]) || !to_position(args[1], "start", data, start) ||
+      !to_count(args[2], "k", 0, k))
+    return nullptr;
+  scan::Tokenizer tokens(data.bytes().substr(static_cast<std::size_t>(start)),
+                         scan::Separators::Bytes);
+  std::string_view token;
+  // Ends with the data however large k is.
+  for (Py_ssize_t i = 0; i <= k; ++i) {
+    if (!tokens.next(token)) return PyLong_FromSsize_t(data.size());
+  }
+  return PyLong_FromSsize_t(data.offset(token));
+}
+
+PyObject* line_end(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("line_end", nargs, 4)) return nullptr;
+  Data data;
+  Py_ssize_t pos, n;
+  if (!data.acquire(args[0]) || !to_position(args[1], "pos", data, pos) ||
+      !to_count(args[2], "n", 1, n))
+    return nullptr;
+  PyObject* eol = args[3];
+  if (!PyBytes_Check(eol)) {
+    PyErr_Format(PyExc_TypeError, "eol must be bytes, not %.200s", Py_TYPE(eol)->tp_name);
+    return nullptr;
+  }
+  if (PyBytes_GET_SIZE(eol) != 1 ||
+      (PyBytes_AS_STRING(eol)[0] != '\n' && PyBytes_AS_STRING(eol)[0] != '\r')) {
+    PyErr_Format(PyExc_ValueError, "eol must be b'\\n' or b'\\r', not %R", eol);
+    return nullptr;
+  }
+  const int byte = PyBytes_AS_STRING(eol)[0];
+  const char* p = data.bytes().data() + pos;
+  const char* stop = data.bytes().data() + data.size();
+  for (Py_ssize_t line = 1;; ++line) {
+    // A line starts only where a byte is left for it.
+    if (p == stop) return PyLong_FromLong(-1);
+    const void* found = std::memchr(p, byte, static_cast<std::size_t>(stop - p));
+    if (line == n)
+      return PyLong_FromSsize_t(found ? data.offset(static_cast<const char*>(found)) : data.size());
+    if (found == nullptr) return PyLong_FromLong(-1);
+    p = static_cast<const char*>(found) + 1;
+  }
+}
+
+}  // namespace veltrane::blocks
