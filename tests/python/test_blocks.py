@@ -23,6 +23,8 @@ from veltrane.codecs import _vtk_blocks as blocks
 TOKEN = re.compile(rb"[^ \t\n\v\f\r]+")
 DTYPES = dict(zip("dfbBhHiIqQ?c", "f8 f4 i1 u1 i2 u2 i4 u4 i8 u8 ? i1".split()))
 RANGES = {t: (int(np.iinfo(DTYPES[t]).min), int(np.iinfo(DTYPES[t]).max)) for t in "bBhHiIqQ"}
+# Unsigned types take negative values as their two's complement.
+RANGES |= {t: (-(RANGES[t][1] + 1) // 2, RANGES[t][1]) for t in "BHIQ"}
 RANGES |= {"?": (0, 1), "c": (-128, 255)}
 
 
@@ -61,7 +63,11 @@ def number(tok, type):
     lo, hi = RANGES[type]
     if not lo <= v <= hi:
         return None
-    return np.array([v - 256 if type == "c" and v > 127 else v], DTYPES[type]).tobytes()
+    if type == "c" and v > 127:
+        v -= 256
+    elif type in "BHIQ" and v < 0:
+        v += hi + 1
+    return np.array([v], DTYPES[type]).tobytes()
 
 
 def model(data, pos, count, type):
@@ -141,7 +147,8 @@ def test_read_ascii_agrees_with_python(run, type):
         (b"0" * 700 + b"7", 1, "i", ([7], 701)),  # int() reads 700 digits, zeros or not
         (b"1 2 3\n", 2, "d", (None, 4)),  # a number left on the last line
         (b"1 2", 3, "d", (None, 3)),  # the data ends first
-        (b"1 -1", 2, "Q", (None, 2)),  # out of range
+        (b"1 -1", 2, "Q", ([1, 2**64 - 1], 4)),  # two's complement
+        (b"1 -129", 2, "B", (None, 2)),  # out of range
         (b"1 x 3", 3, "d", (None, 2)),  # not a number
         (b"1.0", 1, "q", (None, 0)),  # int() refuses it
         ("1 2\n３".encode(), 3, "d", (None, 4)),  # not ASCII

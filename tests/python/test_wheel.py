@@ -46,7 +46,7 @@ def test_contents(wheel):
         "veltrane/__init__.py",
         "veltrane/py.typed",
         "veltrane/codecs/__init__.py",
-        "veltrane/codecs/vtk.py",
+        "veltrane/codecs/vtk/__init__.py",
         "veltrane/codecs/_vtk_parse.pyi",
         "veltrane/codecs/_vtk_blocks.pyi",
     } <= package

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <string_view>
 
 #include "args.hpp"
@@ -145,6 +146,13 @@ struct Integer {
 template <class T, int kNpyType>
 using Full = Integer<T, kNpyType, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()>;
 
+// An unsigned type also takes a negative value down to its signed twin's
+// minimum, stored as its two's complement (the cast does that): old writers
+// print the largest unsigned value as -1.
+template <class T, int kNpyType>
+using Unsigned = Integer<T, kNpyType, std::numeric_limits<std::make_signed_t<T>>::min(),
+                         std::numeric_limits<T>::max()>;
+
 // The run read from `pos`, into `out` when it is not null, else only
 // checked: (array or None, end) or (None, where) as read_ascii answers.
 template <class Conv>
@@ -206,19 +214,19 @@ Reader reader_for(PyObject* type) {
     case 'b':
       return read_run<Full<std::int8_t, NPY_INT8>>;
     case 'B':
-      return read_run<Full<std::uint8_t, NPY_UINT8>>;
+      return read_run<Unsigned<std::uint8_t, NPY_UINT8>>;
     case 'h':
       return read_run<Full<std::int16_t, NPY_INT16>>;
     case 'H':
-      return read_run<Full<std::uint16_t, NPY_UINT16>>;
+      return read_run<Unsigned<std::uint16_t, NPY_UINT16>>;
     case 'i':
       return read_run<Full<std::int32_t, NPY_INT32>>;
     case 'I':
-      return read_run<Full<std::uint32_t, NPY_UINT32>>;
+      return read_run<Unsigned<std::uint32_t, NPY_UINT32>>;
     case 'q':
       return read_run<Full<std::int64_t, NPY_INT64>>;
     case 'Q':
-      return read_run<Full<std::uint64_t, NPY_UINT64>>;
+      return read_run<Unsigned<std::uint64_t, NPY_UINT64>>;
     case '?':
       return read_run<Integer<npy_bool, NPY_BOOL, 0, 1>>;
     case 'c':
