@@ -15,12 +15,13 @@ code declines is looked at again only to say what is wrong with it, and where.
 
 from ._errors import VtkFormatError, VtkUnsupportedError
 from ._keywords import CELL_TYPE_NAMES, CELL_TYPES
-from ._mesh import CellBlock, Mesh
+from ._mesh import ArrayInfo, CellBlock, Mesh
 from ._read import read
 from ._summary import main, summary
 from ._write import write
 
 __all__ = [
+    "ArrayInfo",
     "CELL_TYPES",
     "CELL_TYPE_NAMES",
     "CellBlock",
