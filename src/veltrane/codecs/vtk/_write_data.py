@@ -109,18 +109,19 @@ def coordinate_block(
     as, so that VTK's reader makes the same array of them.
 
     In text, a float is written as the double's own shortest text: this
-    package reads it back as that double, and VTK's reader rounds it to the
-    float it made of the text it was first read from. Raw floats hold only
-    float32 values, and integers only integers, so those types are kept when
-    every value is exactly one of the type; the rest is written as double."""
+    package reads it back as that double, and VTK's reader rounds it to a
+    float, the one it made of the text the double was first read from. Raw
+    floats hold only float32 values, and integers only integers, so those
+    types are kept when every value is exactly one of the type; the rest is
+    written as double, as is text beyond the range of a float."""
     low = declared.lower()
     entry = TYPES.get(low)
     if entry is not None and entry[1] in _COORDINATE_CODES and low not in REFUSED_TYPES:
         dtype, code = np.dtype(entry[0]), entry[1]
-        if code == "f" and not binary:
-            return Block(f"{header} {low}\n", values, code="d", per_line=per_line)
         with np.errstate(all="ignore"):
             cast = values.astype(dtype)
+            if code == "f" and not binary and not (np.isinf(cast) & np.isfinite(values)).any():
+                return Block(f"{header} {low}\n", values, code="d", per_line=per_line)
             exact = np.array_equal(cast.astype(np.float64).view(np.uint64), values.view(np.uint64))
         if exact:
             return Block(f"{header} {low}\n", cast, code=code, per_line=per_line)
