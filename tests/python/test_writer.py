@@ -76,6 +76,8 @@ REFUSALS = [
     (one_array(np.zeros((3, 2)), ArrayInfo(component_names=["x"])), "must be 2 str"),
     (one_array(np.zeros(3, np.float16)), "cannot write arrays of dtype float16"),
     (one_array(np.array([1, "x", 2], object)), "object arrays must hold only str"),
+    (one_array(np.array(["x", "\ud800", ""])), "'\\ud800' stands for no bytes"),
+    (grid(title="\udfff"), "the title: '\\udfff' stands for no bytes"),
     (one_array(np.zeros(3), ArrayInfo("scalars", table=np.zeros((2, 3)))), "(n, 4) uint8"),
     (
         grid(

@@ -1,5 +1,5 @@
 """Writing a Mesh as a legacy file: the public ``write``, the layout of each
-dataset (preamble, geometry, cells, data parts), and the file itself, which
+dataset (preamble, geometry, cells, data sections), and the file itself, which
 appears under its name only once it is whole.
 """
 
@@ -28,7 +28,7 @@ from ._write_checks import (
     title_bytes,
     triple,
 )
-from ._write_data import Block, coordinate_block, data_blocks, declared_points_type, field_part
+from ._write_data import Block, coordinate_block, data_blocks, dataset_field, declared_points_type
 
 
 def write(
@@ -100,13 +100,13 @@ def _fields(mesh: Mesh, version: str, always: bool) -> list[Block]:
     """The FIELD blocks of the dataset as a whole: field_data, then more_fields."""
     out = []
     if mesh.field_data or mesh.more_fields or always:
-        out = field_part("FieldData", mesh.field_data, mesh.field_info, version, "field_data")
+        out = dataset_field("FieldData", mesh.field_data, mesh.field_info, version, "field_data")
     for entry in mesh.more_fields:
         if not (isinstance(entry, tuple) and len(entry) == 2 and isinstance(entry[1], dict)):
             raise ValueError("more_fields holds (block name, arrays) pairs")
         name, arrays = entry
         name_word(name, "more_fields")
-        out.extend(field_part(name, arrays, {}, version, f"more_fields {name!r}"))
+        out.extend(dataset_field(name, arrays, {}, version, f"more_fields {name!r}"))
     return out
 
 

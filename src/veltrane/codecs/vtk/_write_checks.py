@@ -58,7 +58,7 @@ def title_bytes(title: object) -> bytes:
         raise ValueError(f"the title must be a str, not {type(title).__name__}")
     if "\n" in title or "\r" in title:
         raise ValueError("the title must be a single line")
-    raw = title.encode("utf-8", "surrogateescape")
+    raw = text_bytes(title, "the title")
     if len(raw) > 255:
         raise ValueError(
             f"the title must fit in 255 bytes, not {len(raw)}: VTK's reader cuts longer ones"
@@ -66,11 +66,21 @@ def title_bytes(title: object) -> bytes:
     return raw
 
 
+def text_bytes(text: str, what: str) -> bytes:
+    """Text as the bytes it stands for: UTF-8, and the bytes that a surrogate
+    escape kept of a file that was not."""
+    try:
+        return text.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError as e:
+        raise ValueError(f"{what}: {text[e.start : e.end]!r} stands for no bytes") from None
+
+
 def name_word(name: object, what: str, in_field: bool = False) -> str:
     """A name as one word of a header, %XX-escaped. In a FIELD block a name that
     reads as NULL_ARRAY or METADATA gets its first letter escaped."""
     if not isinstance(name, str) or not name:
         raise ValueError(f"{what}: names must be non-empty strings, not {name!r}")
+    text_bytes(name, what)
     word = escape(name)
     if in_field and word.upper() in _FIELD_WORDS:
         word = f"%{ord(word[0]):02X}{word[1:]}"
@@ -90,8 +100,12 @@ def table(values: object, n: int | None, what: str) -> np.ndarray:
     if kind == "O":
         if not all(isinstance(v, str) for v in a.ravel().tolist()):
             raise ValueError(f"{what}: object arrays must hold only str")
-        return a.astype(np.str_)
-    if kind == "U" or (kind in "biu" and a.dtype.itemsize in (1, 2, 4, 8)):
+        a = a.astype(np.str_)
+        kind = "U"
+    if kind == "U":
+        text_bytes("".join(a.ravel().tolist()), what)
+        return a
+    if kind in "biu" and a.dtype.itemsize in (1, 2, 4, 8):
         return a.astype(a.dtype.newbyteorder("="), copy=False)
     if kind == "f" and a.dtype.itemsize in (4, 8):
         return a.astype(a.dtype.newbyteorder("="), copy=False)

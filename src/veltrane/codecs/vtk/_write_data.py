@@ -16,7 +16,7 @@ import numpy as np
 
 from ._keywords import TYPES, WRITE_TYPES, WRITE_TYPES_64, escape
 from ._mesh import ArrayInfo, Mesh
-from ._write_checks import name_word, table
+from ._write_checks import name_word, table, text_bytes
 
 
 @dataclass
@@ -139,7 +139,7 @@ def data_blocks(
     n: int,
     version: str,
 ) -> list[Block]:
-    """The sections of a POINT_DATA or CELL_DATA part, in the arrays' order:
+    """The sections that follow POINT_DATA or CELL_DATA, in the arrays' order:
     each attribute in its own section, each run of plain arrays in one FIELD
     block, so that a reader meets them in the order they came and takes the
     first of each role as the active one."""
@@ -167,7 +167,7 @@ def data_blocks(
     return blocks
 
 
-def field_part(
+def dataset_field(
     block_name: str,
     arrays: dict[str, Any],
     infos: dict[str, ArrayInfo],
@@ -207,8 +207,7 @@ def _attribute(
         if a.dtype != np.uint8:
             raise ValueError(f"{what}: colour scalars must be uint8, not {a.dtype}")
         return [Block(f"COLOR_SCALARS {word} {k}\n", a, "colors", per_line=k, after=after)]
-    is_text = a.dtype.kind == "U"
-    if is_text and role != "pedigree_ids":
+    if a.dtype.kind == "U" and role != "pedigree_ids":
         raise ValueError(f"{what}: {role} must be numbers, not strings")
     tname, code = type_name(a, info.type_name, version)
     keyword = _SECTIONS[role]
@@ -268,4 +267,5 @@ def _metadata(info: ArrayInfo | None, k: int, what: str) -> str:
         return ""
     if len(names) != k or not all(isinstance(c, str) for c in names):
         raise ValueError(f"{what}: component_names must be {k} str, one per component")
+    text_bytes("".join(names), f"{what}: component_names")
     return "METADATA\nCOMPONENT_NAMES\n" + "".join(escape(c) + "\n" for c in names) + "\n"
