@@ -106,7 +106,7 @@ class TestRealWriters:
 
 class TestRoundTrip:
     @settings(
-        max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+        max_examples=600, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
     )
     @given(mesh=meshes(), version=st.sampled_from(["4.2", "5.1"]), binary=st.booleans())
     def test_write_then_read_gives_the_same_bits(self, tmp_path, mesh, version, binary):

@@ -119,7 +119,7 @@ def _cell_geometry(
     if n_points or mesh.points_type is not None:
         # A file without POINTS reads back as none; one of 0 points keeps its type.
         declared = declared_points_type(mesh)
-        blocks.append(coordinate_block(f"POINTS {n_points}", points, declared, binary, 3))
+        blocks.append(coordinate_block(f"POINTS {n_points}", points, declared, binary))
     n_cells = 0
     for kw, (conn, offsets) in cells.items():
         n = len(offsets) - 1
@@ -170,12 +170,12 @@ def _structured_geometry(
                 f"points holds {len(points)}"
             )
         declared = declared_points_type(mesh)
-        blocks.append(coordinate_block(f"POINTS {len(points)}", points, declared, binary, 3))
+        blocks.append(coordinate_block(f"POINTS {len(points)}", points, declared, binary))
     else:
         declared = mesh.points_type if isinstance(mesh.points_type, str) else "double"
         for axis, values in zip("XYZ", coordinates_of(mesh, dims)):
             header = f"{axis}_COORDINATES {len(values)}"
-            blocks.append(coordinate_block(header, values, declared, binary, 1))
+            blocks.append(coordinate_block(header, values, declared, binary))
 
 
 def _chunks(blocks: list[Block], enc: Encoder) -> Iterator[bytes | np.ndarray]:

@@ -102,30 +102,31 @@ def declared_points_type(mesh: Mesh) -> str:
     return "float" if np.asarray(mesh.points).dtype == np.float32 else "double"
 
 
-def coordinate_block(
-    header: str, values: np.ndarray, declared: str, binary: bool, per_line: int
-) -> Block:
+def coordinate_block(header: str, values: np.ndarray, declared: str, binary: bool) -> Block:
     """Points or coordinates (float64 in a Mesh) under the type they were declared
     as, so that VTK's reader makes the same array of them.
 
-    In text, a float is written as the double's own shortest text: this
-    package reads it back as that double, and VTK's reader rounds it to a
-    float, the one it made of the text the double was first read from. Raw
-    floats hold only float32 values, and integers only integers, so those
-    types are kept when every value is exactly one of the type; the rest is
-    written as double, as is text beyond the range of a float."""
+    Text POINTS declared float are written as the doubles' own shortest text:
+    this package reads POINTS text as the doubles it spells, and VTK's reader
+    rounds each to a float, the one it made of the text the double was first
+    read from. Otherwise a type is kept when every value is exactly one of
+    the type (raw floats and coordinates are read in their declared type);
+    the rest is written as double, as is text beyond the range of a float."""
+    points = header.startswith("POINTS")
     low = declared.lower()
     entry = TYPES.get(low)
     if entry is not None and entry[1] in _COORDINATE_CODES and low not in REFUSED_TYPES:
         dtype, code = np.dtype(entry[0]), entry[1]
+        per_line = 3 if points else 1
         with np.errstate(all="ignore"):
             cast = values.astype(dtype)
-            if code == "f" and not binary and not (np.isinf(cast) & np.isfinite(values)).any():
-                return Block(f"{header} {low}\n", values, code="d", per_line=per_line)
+            if code == "f" and points and not binary:
+                if not (np.isinf(cast) & np.isfinite(values)).any():
+                    return Block(f"{header} {low}\n", values, code="d", per_line=3)
             exact = np.array_equal(cast.astype(np.float64).view(np.uint64), values.view(np.uint64))
         if exact:
             return Block(f"{header} {low}\n", cast, code=code, per_line=per_line)
-    return Block(f"{header} double\n", values, code="d", per_line=per_line)
+    return Block(f"{header} double\n", values, code="d", per_line=3 if points else 1)
 
 
 def _fits_int32(values: np.ndarray) -> bool:
