@@ -126,3 +126,11 @@ def test_title_bytes_and_gzip(tmp_path, binary):
     back = vtk.read(tmp_path / "t.vtk.gz")
     assert back.title == title and back.point_data["t"].tolist() == [0, 1, 2]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["t.vtk", "t.vtk.gz"]
+
+
+def test_binary_strings_of_every_length_prefix(tmp_path):
+    # One, two and four bytes of length before a BINARY string: the edges of each.
+    values = ["µ" * (n // 2) + "x" * (n % 2) for n in (0, 63, 64, 16383, 16384, 70001)]
+    mesh = Mesh(dataset="FIELD", field_data={"s": np.array(values)})
+    vtk.write(tmp_path / "s.vtk", mesh, binary=True)
+    assert vtk.read(tmp_path / "s.vtk").field_data["s"].tolist() == values

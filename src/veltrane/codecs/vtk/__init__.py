@@ -1,8 +1,8 @@
-"""Read and write VTK legacy files in ASCII form: unstructured grids and polydata.
+"""Read and write VTK legacy files, ASCII and BINARY: grids, polydata, images, field data.
 
     from veltrane.codecs import vtk
     mesh = vtk.read("grid.vtk")
-    vtk.write("copy.vtk", mesh, version="5.1")
+    vtk.write("copy.vtk", mesh, version="5.1", binary=True)
 
 The file is read as bytes. Section headers are read here, in Python; every
 numeric block is read by native code straight from the bytes, and blocks
