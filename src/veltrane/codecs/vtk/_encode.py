@@ -24,7 +24,7 @@ Chunks = list[bytes | np.ndarray]
 # 32 bits there, as the VTK library writes and reads it.
 _BIG = {
     code: np.dtype(big)
-    for code, big in zip("cbBhHinqQIfd", "i1 i1 u1 >i2 >u2 >i4 >i4 >i8 >u8 >u4 >f4 >f8".split())
+    for code, big in zip("cbBhHiInqQfd", "i1 i1 u1 >i2 >u2 >i4 >u4 >i4 >i8 >u8 >f4 >f8".split())
 }
 
 # A colour byte b as the fraction b/255 in six digits: VTK's reader turns it
