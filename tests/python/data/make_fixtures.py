@@ -18,13 +18,11 @@ writer, and NAME.npz, what that library's own reader returns for the file:
 keys 'points', 'cell_types', 'cells/SECTION/connectivity', 'cells/SECTION/offsets',
 'point_data/NAME', 'cell_data/NAME', 'field_data/NAME' and 'meta/...'.
 
-`--check-writer` instead writes meshes with veltrane.codecs.vtk.write and reads
-them back with VTK's and meshio's readers, printing any difference.
+The writer is checked against VTK's reader by check_writer.py beside this file.
 """
 
 import argparse
 import pathlib
-import sys
 
 import meshio
 import numpy as np
@@ -462,136 +460,10 @@ def make_example():
     print(f"{out}: {out.stat().st_size} bytes ({len(text)} unpacked)")
 
 
-# -- our writer, read back by theirs -------------------------------------------------
-
-
-def check_writer():
-    sys.path.insert(0, str(REPO / "src"))
-    from veltrane.codecs import vtk as ours
-
-    rng = np.random.default_rng(7)
-    n_points = 30
-    dtypes = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64]
-    point_data = {
-        "with blanks %": rng.standard_normal(n_points),
-        "vec": rng.standard_normal((n_points, 3)),
-        "f32": rng.standard_normal(n_points).astype(np.float32),
-        "bits": rng.integers(0, 2, n_points).astype(bool),
-        "tiny": np.full(n_points, 5e-324),
-        "big": np.full(n_points, 1.7976931348623157e308),
-    }
-    for dt in dtypes:
-        info = np.iinfo(dt)
-        v = rng.integers(info.min, info.max, size=n_points, dtype=dt, endpoint=True)
-        v[:2] = [info.min, info.max]
-        point_data[np.dtype(dt).name] = v
-    CellBlock = ours.CellBlock
-    faces = [[0, 1, 2], [0, 1, 3], [1, 2, 3], [0, 2, 3]]
-    poly = [4] + [x for f in faces for x in [3] + f]
-    cells = [[0, 1, 2, 3], [4, 5, 6], [7, 8], [9], poly, [10, 11, 12, 13]]
-    types = np.array([10, 5, 3, 1, 42, 9], dtype=np.uint8)
-    grid = ours.Mesh(
-        points=rng.standard_normal((n_points, 3)),
-        cells={"CELLS": CellBlock.from_cells(cells)},
-        cell_types=types,
-        point_data=point_data,
-        cell_data={
-            "c": np.arange(6, dtype=np.int32),
-            "label": np.array(["a b", "", "µ%", "x", "y", "z"]),
-        },
-        field_data={"TimeValue": np.array([0.5]), "steps": np.array([1, 2, 3], dtype=np.int32)},
-        title="our grid",
-    )
-    poly_mesh = ours.Mesh(
-        points=rng.standard_normal((n_points, 3)),
-        cells={
-            "LINES": CellBlock.from_cells([[0, 1, 2]]),
-            "POLYGONS": CellBlock.from_cells([[3, 4, 5, 6], [7, 8, 9]]),
-        },
-        point_data={"s": rng.standard_normal(n_points)},
-        cell_data={"k": np.array([1, 2, 3], dtype=np.int16)},
-        dataset="POLYDATA",
-        title="our polydata",
-    )
-    failures = 0
-    tmp = pathlib.Path("/tmp/veltrane-check")
-    tmp.mkdir(exist_ok=True)
-    for label, mesh in (("grid", grid), ("polydata", poly_mesh)):
-        for version in ("4.2", "5.1"):
-            path = tmp / f"{label}_{version}.vtk"
-            ours.write(path, mesh, version=version)
-            theirs = vtk_oracle(path)
-            back = ours.read(path)
-            failures += compare(f"VTK reads our {label} {version}", back, theirs)
-            if label == "grid":
-                # What meshio knows: no polyhedra, no escapes in names, and in its
-                # 5.1 reader only the sized integer names, which VTK's rejects but
-                # for the 64-bit ones.
-                keep = [j for j in range(len(cells)) if types[j] != 42]
-                known = {
-                    k: v
-                    for k, v in mesh.point_data.items()
-                    if k.isidentifier()
-                    and (version == "4.2" or v.dtype.kind == "f" or v.dtype.itemsize == 8)
-                }
-                plain = ours.Mesh(
-                    points=mesh.points,
-                    point_data=known,
-                    cells={"CELLS": CellBlock.from_cells([cells[j] for j in keep])},
-                    cell_types=types[keep],
-                    cell_data={"c": mesh.cell_data["c"][keep].astype(np.int64)},
-                )
-                ours.write(path, plain, version=version)
-                failures += compare(
-                    f"meshio reads our {label} {version}", ours.read(path), meshio_oracle(path)
-                )
-    print("writer check:", "all equal" if not failures else f"{failures} difference(s)")
-    return failures
-
-
-def compare(label, mesh, oracle, skip_cells=False):
-    bad = []
-
-    def same(key, ours, theirs):
-        ours, theirs = np.asarray(ours), np.asarray(theirs)
-        if theirs.dtype.kind == "f" and ours.dtype.kind == "f":
-            ok = ours.shape == theirs.shape and np.array_equal(
-                ours.astype(theirs.dtype).view(np.uint8), theirs.view(np.uint8)
-            )
-        else:
-            ok = (
-                ours.shape == theirs.shape
-                and np.array_equal(ours, theirs)
-                and (ours.dtype == theirs.dtype or theirs.dtype.kind == "U")
-            )
-        if not ok:
-            bad.append(f"{key}: ours {ours.dtype}{ours.shape} theirs {theirs.dtype}{theirs.shape}")
-
-    same("points", mesh.points, oracle["points"])
-    if mesh.cell_types is not None:
-        same("cell_types", mesh.cell_types, oracle["cell_types"])
-    if not skip_cells:
-        for kw, block in mesh.cells.items():
-            same(kw, block.connectivity, oracle[f"cells/{kw}/connectivity"])
-            same(kw, block.offsets, oracle[f"cells/{kw}/offsets"])
-    for prefix in ("point_data", "cell_data", "field_data"):
-        for name, values in getattr(mesh, prefix).items():
-            key = f"{prefix}/{name}"
-            if key in oracle:
-                same(key, values, oracle[key])
-            elif not skip_cells:
-                bad.append(f"{key}: missing in theirs")
-    print(f"{label}: {'equal' if not bad else '; '.join(bad)}")
-    return len(bad)
-
-
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--check-writer", action="store_true")
     parser.add_argument("--example", action="store_true", help="also make examples/grid.vtk.gz")
     args = parser.parse_args()
-    if args.check_writer:
-        sys.exit(1 if check_writer() else 0)
     make_fixtures()
     if args.example:
         make_example()

@@ -1,8 +1,8 @@
-"""Read and write VTK legacy files in ASCII form: unstructured grids and polydata.
+"""Read and write VTK legacy files, ASCII and BINARY: grids, polydata, images, field data.
 
     from veltrane.codecs import vtk
     mesh = vtk.read("grid.vtk")
-    vtk.write("copy.vtk", mesh, version="5.1")
+    vtk.write("copy.vtk", mesh, version="5.1", binary=True)
 
 The file is read as bytes. Section headers are read here, in Python; every
 numeric block is read by native code straight from the bytes, and blocks
@@ -15,12 +15,13 @@ code declines is looked at again only to say what is wrong with it, and where.
 
 from ._errors import VtkFormatError, VtkUnsupportedError
 from ._keywords import CELL_TYPE_NAMES, CELL_TYPES
-from ._mesh import CellBlock, Mesh
+from ._mesh import ArrayInfo, CellBlock, Mesh
 from ._read import read
 from ._summary import main, summary
 from ._write import write
 
 __all__ = [
+    "ArrayInfo",
     "CELL_TYPES",
     "CELL_TYPE_NAMES",
     "CellBlock",

@@ -1,162 +1,228 @@
-"""Writing a Mesh as a legacy ASCII file."""
+"""Writing a Mesh as a legacy file: the public ``write``, the layout of each
+dataset (preamble, geometry, cells, data sections), and the file itself, which
+appears under its name only once it is whole.
+"""
 
 from __future__ import annotations
 
+import contextlib
+import gzip
 import os
+import secrets
+from collections.abc import Iterator
 
 import numpy as np
 
-from ._keywords import CELL_SECTIONS, WRITE_TYPES, WRITE_TYPES_64, escape
-from ._mesh import Mesh
+from ._cells import swap_hexahedron_edges
+from ._encode import Chunks, Encoder, encoder, number_words
+from ._mesh import CellBlock, Mesh, structured_cells
+from ._write_checks import (
+    cell_blocks,
+    check_dataset,
+    check_no_cells,
+    check_version,
+    coordinates_of,
+    dimensions_of,
+    name_word,
+    points_of,
+    title_bytes,
+    triple,
+)
+from ._write_data import Block, coordinate_block, data_blocks, dataset_field, declared_points_type
 
 
-def _float_text(values):
-    """Shortest text that float() reads back to the same double, sign of NaN kept."""
-    flat = np.ascontiguousarray(values, dtype=np.float64).ravel()
-    out = list(map(repr, flat.tolist()))
-    nan = np.flatnonzero(np.isnan(flat) & np.signbit(flat))
-    for k in nan.tolist():
-        out[k] = "-nan"
+def write(
+    path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2", binary: bool = False
+) -> None:
+    """Writes a Mesh as a VTK legacy file: ASCII, or BINARY with ``binary=True``;
+    in the '4.2' layout of cells or the '5.1' one; gzip-compressed when the
+    path ends in '.gz'.
+
+    Every dataset the reader returns can be written, and each array keeps its
+    meaning: its role's section (SCALARS with its lookup table, COLOR_SCALARS,
+    VECTORS, ...; arrays without an ArrayInfo and the roles VTK's reader
+    refuses as FIELD arrays), its declared type name where the dtype matches
+    it, its component names, and its place in the order, so that reading the
+    file back, with this package or with the VTK library, gives the same
+    arrays and the same active attributes.
+
+    ASCII floats are the shortest text that reads back to the same value in
+    their own width (a NaN keeps its sign, not its payload, and NaN and
+    infinities are spelled 'nan', 'inf', which the VTK library does not
+    read); BINARY keeps every bit. Names and strings are %XX-escaped.
+
+    Raises ValueError naming what is wrong for a mesh that cannot be written,
+    before anything is written. The file is written beside the target under
+    a temporary name and renamed over it when complete, so no partial file is
+    left behind.
+    """
+    blocks = layout(mesh, version, bool(binary))
+    _write_file(os.fsdecode(os.fspath(path)), blocks, encoder(bool(binary)))
+
+
+def layout(mesh: Mesh, version: str, binary: bool) -> list[Block]:
+    """The whole file as blocks, every check done."""
+    version = check_version(version)
+    dataset = check_dataset(mesh)
+    title = title_bytes(mesh.title).decode("utf-8", "surrogateescape")
+    head = f"# vtk DataFile Version {version}\n{title}\n{'BINARY' if binary else 'ASCII'}\n"
+    if dataset == "FIELD":
+        if mesh.point_data or mesh.cell_data or len(mesh.points):
+            raise ValueError("a FIELD file holds field data only: no points, no point or cell data")
+        check_no_cells(mesh, dataset)
+        # The first block is there even when empty: it is what keeps the
+        # others from becoming the first.
+        return [Block(head), *_fields(mesh, version, always=True)]
+    blocks = [Block(f"{head}DATASET {dataset}\n")]
+    if dataset in ("UNSTRUCTURED_GRID", "POLYDATA"):
+        n_points, n_cells = _cell_geometry(blocks, mesh, dataset, version, binary)
+    else:
+        check_no_cells(mesh, dataset)
+        dims = dimensions_of(mesh, dataset)
+        n_points, n_cells = int(np.prod(dims)), structured_cells(dims)
+        blocks.append(Block("DIMENSIONS {} {} {}\n".format(*dims)))
+        _structured_geometry(blocks, mesh, dataset, dims, binary)
+    # After the geometry rather than before it, where VTK's writer puts it:
+    # VTK's reader, sizing a BINARY structured grid from its first lines,
+    # warns about a FIELD block that stands before DIMENSIONS.
+    blocks.extend(_fields(mesh, version, always=False))
+    for kw, arrays, infos, n in (
+        ("POINT_DATA", mesh.point_data, mesh.point_info, n_points),
+        ("CELL_DATA", mesh.cell_data, mesh.cell_info, n_cells),
+    ):
+        if arrays:
+            blocks.append(Block(f"{kw} {n}\n"))
+            blocks.extend(data_blocks(kw.lower(), arrays, infos, n, version))
+    return blocks
+
+
+def _fields(mesh: Mesh, version: str, always: bool) -> list[Block]:
+    """The FIELD blocks of the dataset as a whole: field_data, then more_fields."""
+    out = []
+    if mesh.field_data or mesh.more_fields or always:
+        out = dataset_field("FieldData", mesh.field_data, mesh.field_info, version, "field_data")
+    for entry in mesh.more_fields:
+        if not (isinstance(entry, tuple) and len(entry) == 2 and isinstance(entry[1], dict)):
+            raise ValueError("more_fields holds (block name, arrays) pairs")
+        name, arrays = entry
+        name_word(name, "more_fields")
+        out.extend(dataset_field(name, arrays, {}, version, f"more_fields {name!r}"))
     return out
 
 
-def _encode_name(name):
-    if not isinstance(name, str) or not name:
-        raise ValueError(f"array names must be non-empty strings, not {name!r}")
-    return escape(name)
-
-
-def _rows(words, width):
-    return "".join(" ".join(words[i : i + width]) + "\n" for i in range(0, len(words), width))
-
-
-def _array_text(values, version):
-    """(type name, words, words to a line) for a data array."""
-    if values.dtype.kind == "f":
-        return "double", _float_text(values), None
-    if values.dtype.kind in "UO":
-        # One string to a line, as the VTK writer puts them; an empty string
-        # is an empty line.
-        strings = values.ravel().tolist()
-        if not all(isinstance(v, str) for v in strings):
-            raise ValueError("object arrays must hold only str")
-        return "string", [escape(v) for v in strings], 1
-    dtype = values.dtype.newbyteorder("=")
-    name = WRITE_TYPES.get(dtype) or WRITE_TYPES_64[version].get(dtype)
-    if name is None:
-        raise ValueError(f"cannot write arrays of dtype {values.dtype}")
-    if values.dtype.kind == "b":
-        return name, ["1" if v else "0" for v in values.ravel().tolist()], None
-    return name, list(map(str, values.ravel().tolist())), None
-
-
-def _field_text(label, arrays, n, version):
-    """A FIELD block; `n` is the tuple count every array must have, or None."""
-    parts = [f"FIELD FieldData {len(arrays)}\n"]
-    for name, values in arrays.items():
-        values = np.asarray(values)
-        if values.ndim not in (1, 2) or (n is not None and len(values) != n):
-            rows = "" if n is None else f"{n} rows and "
-            raise ValueError(
-                f"{label} array {name!r} must have {rows}1 or 2 "
-                f"dimensions, not shape {values.shape}"
-            )
-        n_comp = 1 if values.ndim == 1 else values.shape[1]
-        if n_comp < 1:
-            raise ValueError(f"{label} array {name!r} has no components")
-        type_name, words, width = _array_text(values, version)
-        parts.append(f"{_encode_name(name)} {n_comp} {len(values)} {type_name}\n")
-        parts.append(_rows(words, width or n_comp))
-    return "".join(parts)
-
-
-def _check_cells(kw, block):
-    offsets = np.asarray(block.offsets)
-    conn = np.asarray(block.connectivity)
-    if (
-        offsets.ndim != 1
-        or len(offsets) < 1
-        or offsets[0] != 0
-        or np.any(np.diff(offsets) < 0)
-        or offsets[-1] != len(conn)
-    ):
-        raise ValueError(
-            f"{kw}: offsets must start at 0, never decrease and end at "
-            "the length of the connectivity"
-        )
-    return conn.astype(np.int64).tolist(), offsets.astype(np.int64).tolist()
-
-
-def write(path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2") -> None:
-    """Writes a Mesh as a VTK legacy ASCII file, in the '4.2' or the '5.1' layout.
-
-    Floating-point data are written as double with the shortest text that reads
-    back to the same bits (a NaN keeps its sign, not its payload). NaN and
-    infinities are written as Python spells them ('nan', '-nan', 'inf', '-inf'):
-    this reader takes them, the VTK library's reader rejects them. Integer and
-    bool arrays keep their type, str arrays are written as strings, and names
-    and strings with blanks or other special characters get %XX escapes.
-    Point, cell and field data all go out as FIELD arrays.
-    """
-    if version not in ("4.2", "5.1"):
-        raise ValueError(f"version must be '4.2' or '5.1', not {version!r}")
-    dataset = mesh.dataset.upper()
-    if dataset not in CELL_SECTIONS:
-        raise ValueError(f"cannot write DATASET {mesh.dataset!r}")
-    title = mesh.title or ""
-    if "\n" in title or "\r" in title:
-        raise ValueError("the title must be a single line")
-    if len(title.encode("utf-8")) > 255:
-        raise ValueError("the title must fit in 255 bytes: VTK's reader cuts longer ones")
-    points = np.asarray(mesh.points, dtype=np.float64)
-    if points.ndim != 2 or points.shape[1] != 3:
-        raise ValueError(f"points must have shape (n, 3), not {points.shape}")
-    unknown = set(mesh.cells) - set(CELL_SECTIONS[dataset])
-    if unknown:
-        raise ValueError(f"{dataset} has no cell section {sorted(unknown)[0]!r}")
+def _cell_geometry(
+    blocks: list[Block], mesh: Mesh, dataset: str, version: str, binary: bool
+) -> tuple[int, int]:
+    points = points_of(mesh)
     n_points = len(points)
-    parts = [f"# vtk DataFile Version {version}\n{title}\nASCII\nDATASET {dataset}\n"]
-    if mesh.field_data:
-        parts.append(_field_text("field_data", mesh.field_data, None, version))
-    parts.append(f"POINTS {n_points} double\n")
-    parts.append(_rows(_float_text(points), 3))
+    cells, types = cell_blocks(mesh, dataset, n_points)
+    if n_points or mesh.points_type is not None:
+        # A file without POINTS reads back as none; one of 0 points keeps its type.
+        declared = declared_points_type(mesh)
+        blocks.append(coordinate_block(f"POINTS {n_points}", points, declared, binary))
     n_cells = 0
-    for kw in CELL_SECTIONS[dataset]:
-        block = mesh.cells.get(kw)
-        if block is None or len(block) == 0:
-            # Left out as the VTK writer leaves it out; it reads back as empty.
-            continue
-        conn, offsets = _check_cells(kw, block)
+    for kw, (conn, offsets) in cells.items():
         n = len(offsets) - 1
         n_cells += n
-        if version == "4.2":
-            parts.append(f"{kw} {n} {n + len(conn)}\n")
-            parts.extend(
-                " ".join(
-                    map(str, [offsets[j + 1] - offsets[j]] + conn[offsets[j] : offsets[j + 1]])
+        if version == "5.1":
+            blocks.append(
+                Block(
+                    f"{kw} {n + 1} {len(conn)}\nOFFSETS vtktypeint64\n",
+                    offsets,
+                    code="q",
+                    per_line=9,
                 )
-                + "\n"
-                for j in range(n)
             )
-        else:
-            parts.append(f"{kw} {n + 1} {len(conn)}\nOFFSETS vtktypeint64\n")
-            parts.append(_rows(list(map(str, offsets)), 9))
-            parts.append("CONNECTIVITY vtktypeint64\n")
-            parts.append(_rows(list(map(str, conn)), 9))
-    if dataset == "UNSTRUCTURED_GRID":
-        types = np.asarray(mesh.cell_types if mesh.cell_types is not None else [], dtype=np.int64)
-        if len(types) != n_cells:
-            raise ValueError(f"cell_types has {len(types)} entries for {n_cells} cells")
-        if types.size and (types.min() < 0 or types.max() > 255):
-            raise ValueError("cell types must lie in 0 .. 255")
-        if n_cells:
-            parts.append(f"CELL_TYPES {n_cells}\n")
-            parts.append(_rows(list(map(str, types.tolist())), 1))
-    for kw, arrays, n in (
-        ("POINT_DATA", mesh.point_data, n_points),
-        ("CELL_DATA", mesh.cell_data, n_cells),
-    ):
-        if arrays:
-            parts.append(f"{kw} {n}\n" + _field_text(kw, arrays, n, version))
-    with open(path, "w", encoding="utf-8", newline="\n") as f:
-        f.writelines(parts)
+            blocks.append(Block("CONNECTIVITY vtktypeint64\n", conn, code="q", per_line=9))
+            continue
+        if types is not None:
+            # The 4.2 layout holds these hexahedra in another node order.
+            conn = swap_hexahedron_edges(CellBlock(conn, offsets), types).connectivity
+        sizes = np.diff(offsets)
+        heads = offsets[:-1] + np.arange(n)
+        stream = np.empty(n + len(conn), np.int64)
+        stream[heads] = sizes
+        body = np.ones(len(stream), bool)
+        body[heads] = False
+        stream[body] = conn
+        blocks.append(Block(f"{kw} {n} {len(stream)}\n", (stream, heads + sizes + 1), "rows"))
+    if types is not None and n_cells:
+        blocks.append(Block(f"CELL_TYPES {n_cells}\n", types.astype(np.int32), code="i"))
+    return n_points, n_cells
+
+
+def _structured_geometry(
+    blocks: list[Block], mesh: Mesh, dataset: str, dims: tuple[int, int, int], binary: bool
+) -> None:
+    if dataset == "STRUCTURED_POINTS":
+        # Header words even in BINARY files, each the shortest that reads back.
+        for kw, values in (
+            ("SPACING", triple(mesh.spacing, 1.0, "spacing")),
+            ("ORIGIN", triple(mesh.origin, 0.0, "origin")),
+        ):
+            words = " ".join(number_words(values, "d"))
+            blocks.append(Block(f"{kw} {words}\n"))
+    elif dataset == "STRUCTURED_GRID":
+        points = points_of(mesh)
+        if len(points) != int(np.prod(dims)):
+            raise ValueError(
+                f"STRUCTURED_GRID: dimensions {dims} make {int(np.prod(dims))} points, "
+                f"points holds {len(points)}"
+            )
+        declared = declared_points_type(mesh)
+        blocks.append(coordinate_block(f"POINTS {len(points)}", points, declared, binary))
+    else:
+        declared = mesh.points_type if isinstance(mesh.points_type, str) else "double"
+        for axis, values in zip("XYZ", coordinates_of(mesh, dims)):
+            header = f"{axis}_COORDINATES {len(values)}"
+            blocks.append(coordinate_block(header, values, declared, binary))
+
+
+def _chunks(blocks: list[Block], enc: Encoder) -> Iterator[bytes | np.ndarray]:
+    for b in blocks:
+        yield b.header.encode("utf-8", "surrogateescape")
+        if b.values is not None:
+            yield from _encoded(b, enc)
+        if b.after:
+            yield b.after.encode("ascii")
+
+
+def _encoded(b: Block, enc: Encoder) -> Chunks:
+    if b.kind == "rows":
+        return enc.rows(*b.values)
+    if b.kind == "colors":
+        return enc.colors(b.values, b.per_line)
+    if b.kind == "strings":
+        return enc.strings(b.values)
+    return enc.numbers(b.values, b.code, b.per_line)
+
+
+def _write_file(target: str, blocks: list[Block], enc: Encoder) -> None:
+    """Writes the blocks under a temporary name beside the target, then renames
+    it over the target; on any failure the temporary file is removed."""
+    tmp, fd = _temporary(target)
+    try:
+        with os.fdopen(fd, "wb") as raw:
+            if target.endswith(".gz"):
+                with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as packed:
+                    for chunk in _chunks(blocks, enc):
+                        packed.write(chunk)
+            else:
+                for chunk in _chunks(blocks, enc):
+                    raw.write(chunk)
+        os.replace(tmp, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(tmp)
+        raise
+
+
+def _temporary(target: str) -> tuple[str, int]:
+    directory, base = os.path.split(target)
+    while True:
+        tmp = os.path.join(directory, f".{base}.{secrets.token_hex(6)}.tmp")
+        try:
+            # 0o666 less the umask, as the target would get from open().
+            return tmp, os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+        except FileExistsError:
+            continue
