@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <type_traits>
 #include <string_view>
+#include <type_traits>
 
 #include "args.hpp"
 #include "blocks.hpp"

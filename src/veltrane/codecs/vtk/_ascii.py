@@ -9,6 +9,7 @@ on which line. Blocks written one record to a line go to the line parsers of
 from __future__ import annotations
 
 import sys
+from typing import NoReturn
 
 import numpy as np
 
@@ -92,7 +93,7 @@ class AsciiDecoder:
 
     def _explain(
         self, start: int, count: int, code: str, what: str, type_name: str | None, where: int
-    ) -> None:
+    ) -> NoReturn:
         """Raises the error for a run that the native reader declined at `where`."""
         data, blocks, source = self.data, _native.blocks, self.source
         if where >= len(data):
