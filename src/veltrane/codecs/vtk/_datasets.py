@@ -59,8 +59,8 @@ def _finish_structured(mesh: Mesh, sections: SectionReader, start: int) -> None:
                     f"{kw} holds {len(mesh.coordinates[k])} values, DIMENSIONS say "
                     f"{mesh.dimensions[k]}",
                 )
-        types = set(sections.coordinate_types)
-        mesh.points_type = types.pop() if len(types) == 1 else "double"
+        types = tuple(sections.coordinate_types[axis] for axis in "XYZ")
+        mesh.points_type = types[0] if len(set(types)) == 1 else types
 
 
 def _finish_cells(mesh: Mesh, sections: SectionReader) -> None:

@@ -120,6 +120,10 @@ class Mesh:
     polydata, whose cells are numbered in that order for ``cell_data``. The
     structured datasets and FIELD have no cell sections.
 
+    ``points_type`` is the type name the file declared for POINTS, or for a
+    rectilinear grid's coordinates (a tuple for x, y and z when they differ);
+    the writer declares the same where the values allow it.
+
     ``point_data``, ``cell_data`` and ``field_data`` map names to arrays, 1-D
     for one component and (n, k) for k, in the type the file declares (float
     as float32, double as float64, integers at their width, bit as bool,
@@ -145,7 +149,7 @@ class Mesh:
         origin: npt.ArrayLike | None = None,
         spacing: npt.ArrayLike | None = None,
         coordinates: tuple[npt.ArrayLike, npt.ArrayLike, npt.ArrayLike] | None = None,
-        points_type: str | None = None,
+        points_type: str | tuple[str, str, str] | None = None,
         point_info: dict[str, ArrayInfo] | None = None,
         cell_info: dict[str, ArrayInfo] | None = None,
         field_info: dict[str, ArrayInfo] | None = None,
@@ -189,10 +193,13 @@ class Mesh:
         if self.coordinates is not None:
             x, y, z = self.coordinates
         elif self.dimensions is not None and self.origin is not None and self.spacing is not None:
-            x, y, z = (
-                self.origin[k] + np.arange(self.dimensions[k], dtype=np.float64) * self.spacing[k]
-                for k in range(3)
-            )
+            # Huge spacings overflow to infinities, as in the VTK library.
+            with np.errstate(over="ignore", invalid="ignore"):
+                x, y, z = (
+                    self.origin[k]
+                    + np.arange(self.dimensions[k], dtype=np.float64) * self.spacing[k]
+                    for k in range(3)
+                )
         else:
             return np.zeros((0, 3), np.float64)
         points = np.empty((len(z), len(y), len(x), 3), np.float64)

@@ -95,7 +95,7 @@ class SectionReader:
         self.data = DataSections(self.headers, decoder, mesh)
         self.seen: dict[str, int] = {}  # section keyword -> where its header stands
         self.cell_sources: dict[str, Locator] = {}  # section -> connectivity index -> line
-        self.coordinate_types: list[str] = []
+        self.coordinate_types: dict[str, str] = {}  # axis -> declared type
 
     def read(self) -> None:
         geometry = GEOMETRY[self.mesh.dataset]
@@ -168,7 +168,7 @@ class SectionReader:
             coords = list(mesh.coordinates or (np.zeros(0),) * 3)
             coords["XYZ".index(kw[0])] = values
             mesh.coordinates = (coords[0], coords[1], coords[2])
-            self.coordinate_types.append(type_name.lower())
+            self.coordinate_types[kw[0]] = type_name.lower()
         elif kw == "CELL_TYPES":
             n = h.count(w, kw)
             dec.begin(w.pos)

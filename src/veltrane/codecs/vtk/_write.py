@@ -172,8 +172,9 @@ def _structured_geometry(
         declared = declared_points_type(mesh)
         blocks.append(coordinate_block(f"POINTS {len(points)}", points, declared, binary))
     else:
-        declared = mesh.points_type if isinstance(mesh.points_type, str) else "double"
-        for axis, values in zip("XYZ", coordinates_of(mesh, dims)):
+        types = mesh.points_type if mesh.points_type is not None else "double"
+        per_axis = (types,) * 3 if isinstance(types, str) else types
+        for axis, values, declared in zip("XYZ", coordinates_of(mesh, dims), per_axis):
             header = f"{axis}_COORDINATES {len(values)}"
             blocks.append(coordinate_block(header, values, declared, binary))
 
