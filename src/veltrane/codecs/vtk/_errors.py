@@ -17,4 +17,5 @@ class VtkFormatError(ValueError):
 
 
 class VtkUnsupportedError(VtkFormatError):
-    """A legacy file of a kind this reader does not take: BINARY, other datasets."""
+    """A legacy file of a kind this reader does not take: TABLE, GRAPH and other
+    datasets, strings where numbers belong."""

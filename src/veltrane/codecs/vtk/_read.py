@@ -9,13 +9,15 @@ from ._source import Input, Source
 
 
 def read(path: Input) -> Mesh:
-    """Reads a VTK legacy ASCII file (UNSTRUCTURED_GRID or POLYDATA) into a Mesh.
+    """Reads a VTK legacy file, ASCII or BINARY, of any dataset into a Mesh.
 
-    A gzip-compressed file is unpacked first.
+    `path` is a path, a binary file object or a bytes-like object; gzip data
+    is unpacked first.
 
     Raises VtkFormatError (a ValueError) naming the file and line for anything
-    that cannot be read, VtkUnsupportedError (a VtkFormatError) for BINARY files
-    and other datasets, and OSError when the file cannot be opened.
+    that cannot be read, VtkUnsupportedError (a VtkFormatError) for datasets of
+    the format that this reader does not take, and OSError when the file
+    cannot be opened.
     """
     return read_with_paths(path)[0]
 
