@@ -150,7 +150,8 @@ class AsciiDecoder:
         library does. A value that makes no byte is an error."""
         start = self.cursor.pos
         values = self.numbers(count, "f", what)
-        scaled = np.trunc(values.astype(np.float64) * 255.0 + 0.5)
+        with np.errstate(invalid="ignore"):  # NaN is refused below
+            scaled = np.trunc(values.astype(np.float64) * 255.0 + 0.5)
         bad = ~((scaled >= 0) & (scaled <= 255))
         if bad.any():
             k = int(np.flatnonzero(bad)[0])

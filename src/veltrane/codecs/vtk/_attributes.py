@@ -7,6 +7,8 @@ component names) beside it, so that writing the mesh back keeps its meaning.
 
 from __future__ import annotations
 
+import re
+
 import numpy as np
 
 from ._ascii import AsciiDecoder
@@ -135,12 +137,13 @@ class DataSections:
         word = cursor.peek_word()
         if word is not None and word.text.upper() != "LOOKUP_TABLE":
             after = None
-            if word.text.lstrip("+-").isdigit():
+            integer = re.fullmatch(r"[+-]?[0-9]+", word.text) is not None
+            if integer:
                 cursor.word()
                 after = cursor.peek_word()
                 cursor.pos = here
             table_next = after is not None and after.text.upper() == "LOOKUP_TABLE"
-            if word.text.lstrip("+-").isdigit() and (same_line(word) or table_next):
+            if integer and (same_line(word) or table_next):
                 cursor.word()
                 n_comp = int(word.text)
                 if n_comp < 1:

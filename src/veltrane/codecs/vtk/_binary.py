@@ -91,7 +91,10 @@ class BinaryDecoder:
     def points(self, n: int, code: str) -> np.ndarray:
         """n points as float64: a float is widened exactly."""
         self.paths.append(("POINTS", "binary", ""))
-        return self.numbers(3 * n, code, "POINTS").astype(np.float64, copy=False).reshape(n, 3)
+        values = self.numbers(3 * n, code, "POINTS")
+        # Widening quiets a signalling NaN, which is no error here.
+        with np.errstate(invalid="ignore"):
+            return values.astype(np.float64, copy=False).reshape(n, 3)
 
     def colors(self, count: int, what: str) -> np.ndarray:
         """Colour components, one byte each."""

@@ -5,6 +5,8 @@ their dimensions."""
 
 from __future__ import annotations
 
+import math
+
 import numpy as np
 
 from ._cells import swap_hexahedron_edges
@@ -32,7 +34,7 @@ def _finish_structured(mesh: Mesh, sections: SectionReader, start: int) -> None:
     source, dataset = sections.source, mesh.dataset
     if mesh.dimensions is None:
         source.fail(start, f"{dataset} has no DIMENSIONS section")
-    n_points = int(np.prod(mesh.dimensions))
+    n_points = math.prod(mesh.dimensions)
     if dataset == "STRUCTURED_POINTS":
         if mesh.origin is None or not mesh.origin.any():
             # An origin of zeros is the default, which has no negative zeros.

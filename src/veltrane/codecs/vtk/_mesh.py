@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from typing import overload
@@ -220,7 +221,7 @@ class Mesh:
                 "RECTILINEAR_GRID",
             )
         ):
-            return int(np.prod(self.dimensions))
+            return math.prod(self.dimensions)
         return len(self.points)
 
     @property
@@ -250,4 +251,4 @@ def structured_cells(dimensions: tuple[int, ...] | None) -> int:
     that has more than one, a single cell for a single point."""
     if dimensions is None or 0 in dimensions:
         return 0
-    return int(np.prod([d - 1 if d > 1 else 1 for d in dimensions]))
+    return math.prod([d - 1 if d > 1 else 1 for d in dimensions])

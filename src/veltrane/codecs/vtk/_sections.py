@@ -164,7 +164,8 @@ class SectionReader:
             n = h.count(w, kw)
             type_name, code = h.numeric_type(w, kw)
             dec.begin(w.pos)
-            values = dec.numbers(n, code, kw).astype(np.float64, copy=False)
+            with np.errstate(invalid="ignore"):  # a signalling NaN is quieted
+                values = dec.numbers(n, code, kw).astype(np.float64, copy=False)
             coords = list(mesh.coordinates or (np.zeros(0),) * 3)
             coords["XYZ".index(kw[0])] = values
             mesh.coordinates = (coords[0], coords[1], coords[2])

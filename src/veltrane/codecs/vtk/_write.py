@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import contextlib
 import gzip
+import math
 import os
 import secrets
 from collections.abc import Iterator
@@ -79,7 +80,7 @@ def layout(mesh: Mesh, version: str, binary: bool) -> list[Block]:
     else:
         check_no_cells(mesh, dataset)
         dims = dimensions_of(mesh, dataset)
-        n_points, n_cells = int(np.prod(dims)), structured_cells(dims)
+        n_points, n_cells = math.prod(dims), structured_cells(dims)
         blocks.append(Block("DIMENSIONS {} {} {}\n".format(*dims)))
         _structured_geometry(blocks, mesh, dataset, dims, binary)
     # After the geometry rather than before it, where VTK's writer puts it:
@@ -164,9 +165,9 @@ def _structured_geometry(
             blocks.append(Block(f"{kw} {words}\n"))
     elif dataset == "STRUCTURED_GRID":
         points = points_of(mesh)
-        if len(points) != int(np.prod(dims)):
+        if len(points) != math.prod(dims):
             raise ValueError(
-                f"STRUCTURED_GRID: dimensions {dims} make {int(np.prod(dims))} points, "
+                f"STRUCTURED_GRID: dimensions {dims} make {math.prod(dims)} points, "
                 f"points holds {len(points)}"
             )
         declared = declared_points_type(mesh)
