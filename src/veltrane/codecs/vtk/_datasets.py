@@ -61,7 +61,8 @@ def _finish_structured(mesh: Mesh, sections: SectionReader, start: int) -> None:
                     f"{kw} holds {len(mesh.coordinates[k])} values, DIMENSIONS say "
                     f"{mesh.dimensions[k]}",
                 )
-        types = tuple(sections.coordinate_types[axis] for axis in "XYZ")
+        declared = sections.coordinate_types
+        types = (declared["X"], declared["Y"], declared["Z"])
         mesh.points_type = types[0] if len(set(types)) == 1 else types
 
 
