@@ -30,10 +30,21 @@ ROLES = (
 
 
 class CellBlock:
-    """Cells in compressed-row form: cell j is connectivity[offsets[j]:offsets[j + 1]].
+    """Cells in compressed-row form: cell j is ``connectivity[offsets[j]:offsets[j + 1]]``.
 
-    A sequence of cells: ``len(block)``, ``block[j]`` (negative j counts from
-    the end) and iteration give the cells as int64 index arrays.
+    A sequence of cells: ``len(block)``, ``block[j]`` (a negative j counts from
+    the end; a slice gives a list), and iteration give each cell's point
+    indices.
+
+    Parameters
+    ----------
+    connectivity : array_like of int, shape (m,)
+        The point indices of all cells, cell after cell; int64 as the reader
+        gives it. A polyhedron's entry is its face stream: the number of
+        faces, then each face's point count and point indices.
+    offsets : array_like of int, shape (n + 1,)
+        Where each cell starts in `connectivity`: 0 first, never decreasing,
+        ``len(connectivity)`` last.
     """
 
     def __init__(self, connectivity: npt.ArrayLike, offsets: npt.ArrayLike) -> None:
@@ -41,10 +52,27 @@ class CellBlock:
         self.offsets: npt.NDArray[np.int64] = np.asarray(offsets)
 
     def __len__(self) -> int:
+        """The number of cells."""
         return len(self.offsets) - 1
 
     def cell(self, j: int) -> npt.NDArray[np.int64]:
-        """The point indices of cell j; a negative j counts from the end."""
+        """The point indices of cell `j`.
+
+        Parameters
+        ----------
+        j : int
+            The cell's number; a negative one counts from the end.
+
+        Returns
+        -------
+        numpy.ndarray of int64, shape (k,)
+            A view into `connectivity`.
+
+        Raises
+        ------
+        IndexError
+            If there is no cell `j`.
+        """
         n = len(self)
         k = j + n if j < 0 else j
         if not 0 <= k < n:
@@ -70,12 +98,23 @@ class CellBlock:
 
     @classmethod
     def empty(cls) -> CellBlock:
-        """A block of no cells."""
+        """A block of no cells: connectivity ``[]``, offsets ``[0]``, both int64."""
         return cls(np.zeros(0, np.int64), np.zeros(1, np.int64))
 
     @classmethod
     def from_cells(cls, cells: Iterable[Iterable[int]]) -> CellBlock:
-        """Builds a block from a sequence of index sequences."""
+        """A block of the given cells.
+
+        Parameters
+        ----------
+        cells : iterable of iterables of int
+            Each cell's point indices, in order.
+
+        Returns
+        -------
+        CellBlock
+            With int64 connectivity and offsets.
+        """
         rows = [list(c) for c in cells]
         sizes = np.array([len(c) for c in rows], dtype=np.int64)
         offsets = np.zeros(len(rows) + 1, np.int64)
@@ -88,12 +127,23 @@ class CellBlock:
 class ArrayInfo:
     """How a data array was declared, so that writing it back keeps its meaning.
 
-    ``role`` is the section that held it ('scalars', 'vectors', 'normals',
-    'texture_coordinates', 'tensors', 'color_scalars', 'global_ids',
-    'pedigree_ids', ..., or 'field'); ``type_name`` the data type the file
-    named ('float', 'vtkIdType', ...); ``lookup_table`` the table name of a
-    SCALARS section, and ``table`` that table's RGBA bytes, (n, 4) uint8, when
-    the file defines it; ``component_names`` the names METADATA gave.
+    Attributes
+    ----------
+    role : str
+        The section that held the array: 'scalars', 'color_scalars',
+        'vectors', 'normals', 'texture_coordinates', 'tensors', 'tensors6',
+        'global_ids', 'pedigree_ids', 'edge_flags', 'rational_weights',
+        'higherorderdegrees', or 'field' for an array of a FIELD block. The
+        first array of a role in a section is the one the VTK library makes
+        active.
+    type_name : str or None
+        The data type the file named ('float', 'vtkIdType', 'signed_char', ...).
+    lookup_table : str or None
+        The lookup table a SCALARS section names ('default' for none).
+    table : numpy.ndarray of uint8, shape (n, 4), or None
+        That table's RGBA bytes, when the file defines a table of that name.
+    component_names : list of str or None
+        The component names METADATA gave ('' for an unnamed one).
     """
 
     role: str = "field"
@@ -104,34 +154,53 @@ class ArrayInfo:
 
 
 class Mesh:
-    """What a legacy file holds.
+    """What a legacy file holds; every parameter is also an attribute.
 
-    ``dataset`` is one of UNSTRUCTURED_GRID, POLYDATA, STRUCTURED_POINTS,
-    STRUCTURED_GRID, RECTILINEAR_GRID or FIELD.
-
-    ``points`` is an (n, 3) float64 array for every dataset. For
-    STRUCTURED_POINTS (from ``dimensions``, ``origin`` and ``spacing``) and
-    RECTILINEAR_GRID (from ``coordinates``, the x, y and z values) it is
-    computed when first asked for, x index fastest, then y, then z; FIELD
-    files have none.
-
-    ``cells`` maps a section keyword to its block: ``'CELLS'`` for an
-    unstructured grid, with ``cell_types`` (uint8, one per cell);
-    ``'VERTICES'``, ``'LINES'``, ``'POLYGONS'`` and ``'TRIANGLE_STRIPS'`` for
-    polydata, whose cells are numbered in that order for ``cell_data``. The
-    structured datasets and FIELD have no cell sections.
-
-    ``points_type`` is the type name the file declared for POINTS, or for a
-    rectilinear grid's coordinates (a tuple for x, y and z when they differ);
-    the writer declares the same where the values allow it.
-
-    ``point_data``, ``cell_data`` and ``field_data`` map names to arrays, 1-D
-    for one component and (n, k) for k, in the type the file declares (float
-    as float32, double as float64, integers at their width, bit as bool,
-    strings as str). ``point_info``, ``cell_info`` and ``field_info`` say how
-    each array was declared (see ArrayInfo). ``field_data`` holds the first
-    FIELD block of the dataset as a whole; ``more_fields`` every later one, as
-    (block name, arrays).
+    Parameters
+    ----------
+    points : array_like of float, shape (n, 3), optional
+        The points, float64. For STRUCTURED_POINTS and RECTILINEAR_GRID leave
+        it out: ``mesh.points`` is then computed from the grid when first asked
+        for, x index fastest, then y, then z, as the VTK library gives them.
+        A FIELD file has none: shape (0, 3).
+    cells : dict of str to CellBlock, optional
+        By section keyword: ``'CELLS'`` for an unstructured grid;
+        ``'VERTICES'``, ``'LINES'``, ``'POLYGONS'`` and ``'TRIANGLE_STRIPS'``
+        for polydata, in that order, which numbers its cells for `cell_data`.
+        Empty for the structured datasets and FIELD.
+    cell_types : array_like of uint8, shape (n_cells,), optional
+        One VTK cell type per cell of an unstructured grid (see
+        ``vtk.CELL_TYPES``); None for every other dataset.
+    point_data, cell_data, field_data : dict of str to numpy.ndarray, optional
+        Arrays by name: one value per point, per cell, or of any length; 1-D
+        for one component and (n, k) for k. The reader gives them in the type
+        the file declares: float32 for float, float64 for double, each integer
+        type at its width and signedness, bool for bit, str for strings.
+        `field_data` is the first FIELD block of the dataset as a whole.
+    title : str
+        The title line; bytes that are not UTF-8 are kept as surrogate escapes.
+    version : str
+        The file version, such as '4.2' or '5.1'.
+    dataset : str
+        UNSTRUCTURED_GRID, POLYDATA, STRUCTURED_POINTS, STRUCTURED_GRID,
+        RECTILINEAR_GRID or FIELD.
+    dimensions : tuple of three int, optional
+        Points along x, y and z of the three structured datasets; else None.
+    origin, spacing : array_like of float, shape (3,), optional
+        Of STRUCTURED_POINTS, float64; else None.
+    coordinates : tuple of three 1-D arrays, optional
+        The x, y and z values of a RECTILINEAR_GRID, float64; else None.
+    points_type : str or tuple of three str, optional
+        The type name the file declared for POINTS, or for a rectilinear
+        grid's coordinates (a tuple for x, y and z where they differ); the
+        writer declares the same where the values allow it.
+    point_info, cell_info, field_info : dict of str to ArrayInfo, optional
+        How each array of `point_data`, `cell_data` and `field_data` was
+        declared: its role, type name, lookup table and component names.
+    more_fields : list of (str, dict of str to numpy.ndarray), optional
+        Every FIELD block of the dataset as a whole after the first, as (block
+        name, arrays): a file of time steps, say, whose arrays share names.
+        The VTK library keeps only the first block.
     """
 
     def __init__(
@@ -181,6 +250,7 @@ class Mesh:
 
     @property
     def points(self) -> npt.NDArray[np.float64]:
+        """The points, (n, 3) float64; a grid's are computed when first asked for."""
         if self._points is None:
             self._points = self._grid_points()
         return self._points
@@ -211,7 +281,7 @@ class Mesh:
 
     @property
     def n_points(self) -> int:
-        """The number of points, without computing the points of a grid."""
+        """The number of points, found without computing a grid's points."""
         if (
             self._points is None
             and self.dimensions is not None
@@ -226,7 +296,8 @@ class Mesh:
 
     @property
     def n_cells(self) -> int:
-        """The number of cells: of all cell sections, or of the structured grid."""
+        """The number of cells: of all cell sections, or of a structured grid
+        (one fewer than points along each axis of more than one point)."""
         if self.dataset in ("STRUCTURED_POINTS", "STRUCTURED_GRID", "RECTILINEAR_GRID"):
             return structured_cells(self.dimensions)
         return sum(len(b) for b in self.cells.values())
