@@ -14,7 +14,7 @@ import numpy as np
 from ._ascii import AsciiDecoder
 from ._binary import BinaryDecoder
 from ._headers import Headers
-from ._keywords import FIXED_ATTRIBUTES, SECTION_KEYWORDS, TEXT_TYPES, decode_name
+from ._keywords import FIXED_ATTRIBUTES, SECTION_KEYWORDS, TEXT_TYPES, TYPES, decode_name
 from ._mesh import ArrayInfo, Mesh
 from ._source import Word, show
 
@@ -176,7 +176,31 @@ class DataSections:
             mesh.more_fields.append((decode_name(block), arrays))
         if self.context is None:
             self.fields += 1
+        cursor, dec, data = self.cursor, self.dec, self.source.data
         for _ in range(n_arrays):
+            # The common array at the speed of one match: a plain name, two
+            # counts and a number type, then its numbers; anything else, and
+            # every error, takes the word-by-word way below.
+            m = _ARRAY_HEADER.match(data, cursor.pos)
+            if m is not None:
+                name_b, comp_b, tup_b, type_b = m.groups()
+                entry = TYPES.get(type_b.lower().decode("ascii", "replace"))
+                n_tup = int(tup_b)
+                if (
+                    entry is not None
+                    and name_b.upper() not in _NOT_NAMES
+                    and (expected is None or n_tup == expected)
+                ):
+                    name = decode_name(name_b.decode("utf-8", "surrogateescape"))
+                    n_comp = int(comp_b)
+                    type_name = type_b.decode("ascii")
+                    cursor.pos = m.end()
+                    dec.begin(m.start(1))
+                    what = f"FIELD array {name!r}"
+                    values = dec.numbers(n_comp * n_tup, entry[1], what, type_name)
+                    info = ArrayInfo("field", type_name)
+                    self._store(arrays, infos, name, values, (n_tup, n_comp), info)
+                    continue
             a = h.word(w, f"FIELD {block}")
             if a.text.upper() == "NULL_ARRAY":
                 continue
@@ -253,6 +277,16 @@ class DataSections:
                     info.table = tables[info.lookup_table]
 
 
+# A FIELD array's header: name, components and tuples as plain counts, a type.
+_ARRAY_HEADER = re.compile(
+    rb"[ \t\n\v\f\r]*([^ \t\n\v\f\r]+)[ \t\n\v\f\r]+([0-9]{1,18})[ \t\n\v\f\r]+"
+    rb"([0-9]{1,18})[ \t\n\v\f\r]+([A-Za-z_][A-Za-z0-9_]*)(?=[ \t\n\v\f\r]|$)"
+)
+# Words where a FIELD array's name stands that are no array name.
+_NOT_NAMES = {b"NULL_ARRAY", b"METADATA"}
+_STRING_TYPES = TEXT_TYPES - {"variant"}  # variants are not read
+
+
 def _is_text(type_name: str) -> bool:
-    """Whether a type name is one of string values (variants are not read)."""
-    return type_name.lower() in TEXT_TYPES - {"variant"}
+    """Whether a type name is one of string values."""
+    return type_name.lower() in _STRING_TYPES

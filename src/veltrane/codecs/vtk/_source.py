@@ -18,8 +18,8 @@ from typing import IO, NamedTuple, NoReturn
 from ._errors import VtkFormatError, VtkUnsupportedError
 
 _BOM = b"\xef\xbb\xbf"
-_BLANKS = re.compile(rb"[ \t\n\v\f\r]*")
-_WORD = re.compile(rb"[^ \t\n\v\f\r]+")
+# The next word after any blanks: one match a word, the reader's busiest step.
+_NEXT_WORD = re.compile(rb"[ \t\n\v\f\r]*([^ \t\n\v\f\r]+)")
 
 Input = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes]
 
@@ -102,14 +102,12 @@ class Cursor:
 
     def word(self) -> Word | None:
         """The next word, moving past it; None at the end of the file."""
-        data = self.data
-        start = _BLANKS.match(data, self.pos).end()  # type: ignore[union-attr]
-        m = _WORD.match(data, start)
+        m = _NEXT_WORD.match(self.data, self.pos)
         if m is None:
-            self.pos = len(data)
+            self.pos = len(self.data)
             return None
-        self.pos = m.end()
-        return Word(m.group().decode("utf-8", "surrogateescape"), start, m.end())
+        end = self.pos = m.end()
+        return Word(m.group(1).decode("utf-8", "surrogateescape"), m.start(1), end)
 
     def peek_word(self) -> Word | None:
         pos = self.pos
