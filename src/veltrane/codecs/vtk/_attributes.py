@@ -85,7 +85,7 @@ class DataSections:
         n = self.counts[self.context][0]
         where = f"{self.context} {kw}"
         name = decode_name(h.word(w, kw).text)
-        what = f"{where} {name!r}"
+        what = f"{where} {show(name, 80)}"
         if kw == "LOOKUP_TABLE":
             size = h.count(w, kw)
             dec.begin(w.pos)
@@ -177,15 +177,15 @@ class DataSections:
         if self.context is None:
             self.fields += 1
         for _ in range(n_arrays):
-            a = h.word(w, f"FIELD {block}")
+            a = h.word(w, f"FIELD {show(block, 80)}")
             if a.text.upper() == "NULL_ARRAY":
                 continue
             if a.text.upper() == "METADATA":
                 # Metadata of the array before: not an array of its own.
                 self.read_metadata(a)
-                a = h.word(w, f"FIELD {block}")
+                a = h.word(w, f"FIELD {show(block, 80)}")
             name = decode_name(a.text)
-            what = f"FIELD array {name!r}"
+            what = f"FIELD array {show(name, 80)}"
             n_comp = h.count(a, what)
             n_tup = h.count(a, what)
             if expected is not None and n_tup != expected:
