@@ -10,14 +10,16 @@ written one record to a line (POINTS, cell sections in the 4.2 layout) go
 first to the line parsers of ``veltrane.codecs._vtk_parse``. A block the native
 code declines is looked at again only to say what is wrong with it, and where.
 
-``python -m veltrane.codecs.vtk FILE`` prints a summary of a file.
+``python -m veltrane.codecs.vtk FILE...`` (or ``veltrane-vtk FILE...``) prints a
+summary of each file; ``--help`` says more.
 """
 
+from ._cli import main
 from ._errors import VtkFormatError, VtkUnsupportedError
 from ._keywords import CELL_TYPE_NAMES, CELL_TYPES
 from ._mesh import ArrayInfo, CellBlock, Mesh
 from ._read import read
-from ._summary import main, summary
+from ._summary import summary
 from ._write import write
 
 __all__ = [

@@ -2,6 +2,6 @@
 
 import sys
 
-from ._summary import main
+from ._cli import main
 
-sys.exit(main())
+sys.exit(main(prog="python -m veltrane.codecs.vtk"))

@@ -13,6 +13,7 @@ import numpy as np
 
 from ._ascii import AsciiDecoder
 from ._binary import BinaryDecoder
+from ._errors import VtkFormatError
 from ._headers import Headers
 from ._keywords import FIXED_ATTRIBUTES, SECTION_KEYWORDS, TEXT_TYPES, TYPES, decode_name
 from ._mesh import ArrayInfo, Mesh
@@ -85,7 +86,7 @@ class DataSections:
         n = self.counts[self.context][0]
         where = f"{self.context} {kw}"
         name = decode_name(h.word(w, kw).text)
-        what = f"{where} {name!r}"
+        what = f"{where} {show(name, 80)}"
         if kw == "LOOKUP_TABLE":
             size = h.count(w, kw)
             dec.begin(w.pos)
@@ -191,25 +192,30 @@ class DataSections:
                     and name_b.upper() not in _NOT_NAMES
                     and (expected is None or n_tup == expected)
                 ):
-                    name = decode_name(name_b.decode("utf-8", "surrogateescape"))
                     n_comp = int(comp_b)
                     type_name = type_b.decode("ascii")
-                    cursor.pos = m.end()
-                    dec.begin(m.start(1))
-                    what = f"FIELD array {name!r}"
-                    values = dec.numbers(n_comp * n_tup, entry[1], what, type_name)
-                    info = ArrayInfo("field", type_name)
-                    self._store(arrays, infos, name, values, (n_tup, n_comp), info)
-                    continue
-            a = h.word(w, f"FIELD {block}")
+                    start, cursor.pos = cursor.pos, m.end()
+                    try:
+                        dec.begin(m.start(1))
+                        values = dec.numbers(n_comp * n_tup, entry[1], "", type_name)
+                    except VtkFormatError:
+                        # Read again the word-by-word way, which says what is
+                        # wrong in the array's name.
+                        cursor.pos = start
+                    else:
+                        name = decode_name(name_b.decode("utf-8", "surrogateescape"))
+                        info = ArrayInfo("field", type_name)
+                        self._store(arrays, infos, name, values, (n_tup, n_comp), info)
+                        continue
+            a = h.word(w, f"FIELD {show(block, 80)}")
             if a.text.upper() == "NULL_ARRAY":
                 continue
             if a.text.upper() == "METADATA":
                 # Metadata of the array before: not an array of its own.
                 self.read_metadata(a)
-                a = h.word(w, f"FIELD {block}")
+                a = h.word(w, f"FIELD {show(block, 80)}")
             name = decode_name(a.text)
-            what = f"FIELD array {name!r}"
+            what = f"FIELD array {show(name, 80)}"
             n_comp = h.count(a, what)
             n_tup = h.count(a, what)
             if expected is not None and n_tup != expected:

@@ -14,7 +14,7 @@ import numpy as np
 from ._cells import Locator, split_stream
 from ._keywords import BINARY_SIZES
 from ._mesh import CellBlock
-from ._source import Cursor, Source
+from ._source import Cursor, Source, show
 
 # The file's dtype and the array's for each type code.
 _DTYPES = {
@@ -55,7 +55,7 @@ class BinaryDecoder:
             word = cursor.peek_word()
             assert word is not None
             self.source.fail(
-                at, f"found {word.text!r} after a header whose block is BINARY, on its own line"
+                at, f"found {show(word.text)} after a header whose block is BINARY, on its own line"
             )
         cursor.pos = cursor.next_line_start()
         self.at = at

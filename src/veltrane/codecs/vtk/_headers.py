@@ -51,7 +51,7 @@ class Headers:
         if low in TEXT_TYPES:
             self.source.unsupported(word.pos, f"{what}: {word.text} arrays are not supported")
         if low not in TYPES:
-            self.fail(word.pos, f"{what}: unknown data type {word.text!r}")
+            self.fail(word.pos, f"{what}: unknown data type {show(word.text)}")
         return word.text, TYPES[low][1]
 
     def integer_type(self, header: Word, what: str) -> str:
@@ -59,7 +59,7 @@ class Headers:
         word = self.word(header, what)
         entry = TYPES.get(word.text.lower())
         if entry is None or entry[1] in "?fd":
-            self.fail(word.pos, f"{what}: expected an integer data type, found {word.text!r}")
+            self.fail(word.pos, f"{what}: expected an integer data type, found {show(word.text)}")
         return entry[1]
 
     def keyword(self, header: Word, expected: str, what: str) -> Word:

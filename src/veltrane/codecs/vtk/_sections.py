@@ -54,7 +54,7 @@ def read_preamble(source: Source) -> Preamble:
         source.fail(
             0,
             "not a VTK legacy file: expected '# vtk DataFile Version x.y', "
-            f"found {text.strip()[:80]!r}",
+            f"found {show(text.strip(), 80)}",
         )
     title_line = cursor.line()
     if title_line is None:
@@ -64,7 +64,9 @@ def read_preamble(source: Source) -> Preamble:
     if fmt is None:
         source.fail(len(source.data), "the file ends before the line that says ASCII")
     if fmt.text.upper() not in ("ASCII", "BINARY") or not cursor.rest_is_blank():
-        source.fail(fmt.pos, f"expected ASCII or BINARY, found {cursor.line_text(fmt.pos)!r}")
+        source.fail(
+            fmt.pos, f"expected ASCII or BINARY, found {show(cursor.line_text(fmt.pos), 80)}"
+        )
     binary = fmt.text.upper() == "BINARY"
     word = cursor.word()
     if word is None:
@@ -74,12 +76,14 @@ def read_preamble(source: Source) -> Preamble:
         return Preamble(m.group(1), title, binary, "FIELD", word.pos)
     kind = cursor.word() if word.text.upper() == "DATASET" else None
     if kind is None:
-        source.fail(word.pos, f"expected 'DATASET type', found {cursor.line_text(word.pos)!r}")
+        source.fail(
+            word.pos, f"expected 'DATASET type', found {show(cursor.line_text(word.pos), 80)}"
+        )
     dataset = kind.text.upper()
     if dataset not in DATASETS:
         if dataset in OTHER_DATASETS:
             source.unsupported(kind.pos, f"DATASET {dataset} is not supported")
-        source.fail(kind.pos, f"unknown DATASET {kind.text!r}")
+        source.fail(kind.pos, f"unknown DATASET {show(kind.text)}")
     return Preamble(m.group(1), title, binary, dataset, cursor.pos)
 
 
@@ -126,7 +130,7 @@ class SectionReader:
         else:
             fail(
                 w.pos,
-                f"found the number {w.text!r} where a section keyword belongs: the "
+                f"found the number {show(w.text)} where a section keyword belongs: the "
                 "block before it holds more numbers than its header declares",
             )
         if kw in ALL_GEOMETRY:

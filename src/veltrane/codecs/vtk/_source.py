@@ -13,6 +13,8 @@ import gzip
 import os
 import re
 import zlib
+from bisect import bisect_right
+from itertools import accumulate
 from typing import IO, NamedTuple, NoReturn
 
 from ._errors import VtkFormatError, VtkUnsupportedError
@@ -20,6 +22,9 @@ from ._errors import VtkFormatError, VtkUnsupportedError
 _BOM = b"\xef\xbb\xbf"
 # The next word after any blanks: one match a word, the reader's busiest step.
 _NEXT_WORD = re.compile(rb"[ \t\n\v\f\r]*([^ \t\n\v\f\r]+)")
+# repr()'s escape of a byte that was no UTF-8 (decoded with surrogateescape),
+# behind an even number of backslashes: an escape, not escaped text.
+_BYTE_ESCAPE = re.compile(r"(?<!\\)((?:\\\\)*)\\udc([89a-f][0-9a-f])")
 
 Input = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes]
 
@@ -73,9 +78,19 @@ class Source:
         self.fail(pos, reason, VtkUnsupportedError)
 
 
-def show(token: str) -> str:
-    """A token as an error message quotes it, cut short when it is long."""
-    return repr(token if len(token) <= 40 else token[:37] + "...")
+def show(token: str, limit: int = 40) -> str:
+    """A word or line of the file as an error message quotes it: printable, cut
+    short when it is long.
+
+    repr() escapes what a terminal would act on, and a byte that is no UTF-8
+    shows as \\xNN; the cut counts escapes at their width, so that a line of
+    binary noise makes no screenful of them.
+    """
+    # Every character is at least one wide: limit + 1 of them settle the cut.
+    widths = list(accumulate(len(repr(c)) - 2 for c in token[: limit + 1]))
+    if widths and widths[-1] > limit:
+        token = token[: bisect_right(widths, limit - 3)] + "..."
+    return _BYTE_ESCAPE.sub(r"\1\\x\2", repr(token))
 
 
 class Word(NamedTuple):
