@@ -47,3 +47,8 @@ def split(stream: npt.NDArray[np.int32], n: int) -> npt.NDArray[np.int64] | None
         return None
     offsets, connectivity = got
     return connectivity[offsets[0] : offsets[-1]]
+
+
+def through_meshio(path: str) -> vtk.Mesh:
+    vtk.register_meshio()
+    return vtk.from_meshio(vtk.to_meshio(vtk.read(path)))

@@ -10,14 +10,17 @@ written one record to a line (POINTS, cell sections in the 4.2 layout) go
 first to the line parsers of ``veltrane.codecs._vtk_parse``. A block the native
 code declines is looked at again only to say what is wrong with it, and where.
 
-``python -m veltrane.codecs.vtk FILE...`` (or ``veltrane-vtk FILE...``) prints a
-summary of each file; ``--help`` says more.
+``to_meshio`` and ``from_meshio`` convert to and from meshio's Mesh;
+``register_meshio()`` makes this package meshio's reader and writer of .vtk
+files. ``python -m veltrane.codecs.vtk FILE...`` (or ``veltrane-vtk FILE...``)
+prints a summary of each file; ``--help`` says more.
 """
 
 from ._cli import main
 from ._errors import VtkFormatError, VtkUnsupportedError
 from ._keywords import CELL_TYPE_NAMES, CELL_TYPES
 from ._mesh import ArrayInfo, CellBlock, Mesh
+from ._meshio import from_meshio, register_meshio, to_meshio
 from ._read import read
 from ._summary import summary
 from ._write import write
@@ -30,8 +33,11 @@ __all__ = [
     "Mesh",
     "VtkFormatError",
     "VtkUnsupportedError",
+    "from_meshio",
     "main",
     "read",
+    "register_meshio",
     "summary",
+    "to_meshio",
     "write",
 ]
