@@ -4,6 +4,7 @@
 // it takes what it promises to take, so that the comparison is not vacuous.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -16,9 +17,11 @@ namespace scan = veltrane::scan;
 
 namespace {
 
-template <class T>
-bool same_bits(T a, T b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+bool same_bits(float a, float b) {
+  return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
 }
 
 // Compares the short reader with std::from_chars on `text`; returns whether
@@ -101,8 +104,8 @@ TEST(ShortDecimal, AgreesWithFromCharsForDouble) {
 }
 
 TEST(ShortDecimal, AgreesWithFromCharsForFloat) {
-  std::vector<std::uint64_t> mantissas;
-  for (std::uint64_t m = 0; m < 300; ++m) mantissas.push_back(m);
+  std::vector<std::uint64_t> mantissas(300);
+  for (std::uint64_t m = 0; m < 300; ++m) mantissas[m] = m;
   for (std::uint64_t m = 300; m <= (1u << 24) + 5; m += 9973) mantissas.push_back(m);
   mantissas.push_back((1u << 24) - 1);
   for (std::uint64_t m : mantissas) {
