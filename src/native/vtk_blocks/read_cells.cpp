@@ -2,12 +2,10 @@
 // read from the data's text and cut into offsets and connectivity in one
 // pass, straight into the final arrays. What is wrong with a block is the
 // reader's to say (read_ascii and split_cells tell it exactly): this says
-// only where the block first fails. On threads the numbers are read into a
-// stream chunk by chunk, then cut; the answer is the one alone.
+// only where the block first fails. On threads the numbers are read chunk by
+// chunk and cut as the chunks come in; the answer is the one alone.
 #include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "args.hpp"
 #include "blocks.hpp"
@@ -68,21 +66,36 @@ const char* token_at(const Chunked& run, std::ptrdiff_t k) {
   return start(token);
 }
 
-// The run on threads: its numbers into a stream, chunk by chunk, then cut
-// up to the first chunk that did not read whole, which decides the rest.
+// The run on threads: its numbers read chunk by chunk into `numbers`, room
+// for all `size` of them, and cut there in place by this thread, chunk after
+// chunk in order as they are read, while the other threads read on. The
+// cutter writes each index at or before where it was read, into chunks
+// already read. The first chunk that did not read whole decides the rest.
 Outcome read_threaded(const char* from, const char* stop, Py_ssize_t size, Cutter& cutter,
-                      int threads, Unlocked& gil) {
+                      std::int64_t* numbers, int threads, Unlocked& gil) {
   auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
-  std::unique_ptr<std::int64_t[]> stream(new (std::nothrow) std::int64_t[size]);
   Chunked run;
-  if (!stream || !read_chunks<Int64>(from, stop, size, stream.get(), threads, run))
+  if (!plan_chunks(from, stop, size, threads, run))
     return scan_alone<Int64>(from, stop, 0, size, cut, gil);
-  const std::size_t failed = run.first_failure();
-  const std::ptrdiff_t cut_to =
-      failed < run.used ? run.parts[failed].index : std::min<std::ptrdiff_t>(size, run.total);
-  for (std::ptrdiff_t k = 0; k < cut_to; ++k) {
-    if (!cutter.take(stream[k])) return {Outcome::kDeclined, token_at(run, k)};
-  }
+  std::size_t failed = run.used;
+  std::ptrdiff_t refused = -1;
+  parallel::run_in_order(
+      run.used, threads, [&](std::size_t i) { read_chunk<Int64>(run, i, size, numbers); },
+      [&](std::size_t i) {
+        // Up to the chunk's end, its bad number, or nothing of a chunk to
+        // be read again: each part's index says where.
+        const Part& part = run.parts[i];
+        for (std::ptrdiff_t k = run.chunks[i].first; k < part.index; ++k) {
+          if (!cutter.take(numbers[k])) {
+            refused = k;
+            return false;
+          }
+        }
+        if (part.kind == Part::kWhole) return true;
+        failed = i;
+        return false;
+      });
+  if (refused >= 0) return {Outcome::kDeclined, token_at(run, refused)};
   return finish_chunks<Int64>(run, failed, stop, size, cut, gil);
 }
 
@@ -99,12 +112,16 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   // Arrays only for a block that can be whole: each cell takes a number at
   // least, and `size` numbers 2 * size - 1 bytes. Otherwise the block is
-  // only scanned for where it fails, and nothing is sized by n or size.
+  // only scanned for where it fails, and nothing is sized by n or size. On
+  // threads the connectivity first holds all the numbers, cut in place.
   const Py_ssize_t holdable = (data.size() - pos + 1) / 2;
+  const parallel::Tuning tune = parallel::tuning();
+  const bool whole = n <= size && size <= holdable;
+  const bool threaded = whole && threads > 1 && size >= tune.thread_count;
   Ref offsets, conn;
   std::int64_t *offsets_out = nullptr, *conn_out = nullptr;
-  if (n <= size && size <= holdable) {
-    npy_intp offsets_dims[] = {n + 1}, conn_dims[] = {size - n};
+  if (whole) {
+    npy_intp offsets_dims[] = {n + 1}, conn_dims[] = {threaded ? size : size - n};
     offsets = Ref::steal(PyArray_SimpleNew(1, offsets_dims, NPY_INT64));
     if (!offsets) return nullptr;
     conn = Ref::steal(PyArray_SimpleNew(1, conn_dims, NPY_INT64));
@@ -123,14 +140,12 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
   const char* from = data.bytes().data() + pos;
   const char* stop = data.bytes().data() + data.size();
-  const Py_ssize_t work = std::min(size, holdable);
-  const parallel::Tuning tune = parallel::tuning();
   Cutter cutter(n, size, offsets_out, conn_out);
   Outcome outcome{Outcome::kError, nullptr};
   {
-    Unlocked gil(data.readonly() && work >= tune.release_count);
-    if (conn_out != nullptr && threads > 1 && work >= tune.thread_count) {
-      outcome = read_threaded(from, stop, size, cutter, threads, gil);
+    Unlocked gil(data.readonly() && std::min(size, holdable) >= tune.release_count);
+    if (threaded) {
+      outcome = read_threaded(from, stop, size, cutter, conn_out, threads, gil);
     } else {
       auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
       outcome = scan_alone<Int64>(from, stop, 0, size, cut, gil);
@@ -140,6 +155,14 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   // A run read whole has been cut whole; the test only guards that promise.
   if (outcome.kind == Outcome::kDeclined || !cutter.whole())
     return Py_BuildValue("(On)", Py_None, data.offset(outcome.at));
+  if (threaded) {
+    // The n counts are gone from the front: the tail is given back.
+    npy_intp dims[] = {size - n};
+    PyArray_Dims shape = {dims, 1};
+    Ref none = Ref::steal(
+        PyArray_Resize(reinterpret_cast<PyArrayObject*>(conn.get()), &shape, 0, NPY_CORDER));
+    if (!none) return nullptr;
+  }
   return Py_BuildValue("(OOn)", offsets.get(), conn.get(), data.offset(outcome.at));
 }
 

@@ -99,12 +99,11 @@ struct Chunked {
   }
 };
 
-// Reads the first `count` numbers from `from` on into out[0..count), on up
-// to `threads` threads, chunk by chunk. False when memory ran out for the
-// plan: nothing was read, and the run is the caller's to read alone.
-template <class Conv>
-bool read_chunks(const char* from, const char* stop, std::ptrdiff_t count, typename Conv::Out* out,
-                 int threads, Chunked& run) {
+// Cuts the run from `from` into chunks and counts them, on up to `threads`
+// threads; false when memory ran out, and the run is the caller's to read
+// alone.
+inline bool plan_chunks(const char* from, const char* stop, std::ptrdiff_t count, int threads,
+                        Chunked& run) {
   run.chunks = parallel::plan(from, stop, count, threads);
   if (run.chunks.empty()) return false;
   while (run.used < run.chunks.size() && run.chunks[run.used].first < count) ++run.used;
@@ -115,21 +114,35 @@ bool read_chunks(const char* from, const char* stop, std::ptrdiff_t count, typen
   } catch (...) {
     return false;
   }
-  parallel::run(run.used, threads, [&](std::size_t i) {
-    const parallel::Chunk& c = run.chunks[i];
-    const std::ptrdiff_t want = std::min(c.tokens, count - c.first);
-    scan::Tokenizer tokens(span(c.begin, c.end), scan::Separators::Bytes);
-    typename Conv::Out* dst = out + c.first;
-    for (std::ptrdiff_t j = 0; j < want; ++j) {
-      std::string_view token;
-      const Got got = Conv::fast(tokens, dst[j], token);
-      if (got == Got::kValue) continue;
-      run.parts[i] = got == Got::kBad ? Part{Part::kBad, start(token), c.first + j}
-                                      : Part{Part::kAgain, c.begin, c.first};
-      return;
-    }
-    run.parts[i] = Part{Part::kWhole, tokens.position(), c.first + want};
-  });
+  return true;
+}
+
+// Reads chunk i's share of the first `count` numbers into out[first..] and
+// notes how it went.
+template <class Conv>
+void read_chunk(Chunked& run, std::size_t i, std::ptrdiff_t count, typename Conv::Out* out) {
+  const parallel::Chunk& c = run.chunks[i];
+  const std::ptrdiff_t want = std::min(c.tokens, count - c.first);
+  scan::Tokenizer tokens(span(c.begin, c.end), scan::Separators::Bytes);
+  typename Conv::Out* dst = out + c.first;
+  for (std::ptrdiff_t j = 0; j < want; ++j) {
+    std::string_view token;
+    const Got got = Conv::fast(tokens, dst[j], token);
+    if (got == Got::kValue) continue;
+    run.parts[i] = got == Got::kBad ? Part{Part::kBad, start(token), c.first + j}
+                                    : Part{Part::kAgain, c.begin, c.first};
+    return;
+  }
+  run.parts[i] = Part{Part::kWhole, tokens.position(), c.first + want};
+}
+
+// Reads the first `count` numbers from `from` on into out[0..count), on up
+// to `threads` threads, chunk by chunk. False as plan_chunks.
+template <class Conv>
+bool read_chunks(const char* from, const char* stop, std::ptrdiff_t count, typename Conv::Out* out,
+                 int threads, Chunked& run) {
+  if (!plan_chunks(from, stop, count, threads, run)) return false;
+  parallel::run(run.used, threads, [&](std::size_t i) { read_chunk<Conv>(run, i, count, out); });
   return true;
 }
 
