@@ -78,6 +78,18 @@ class Table:
             ok = r >= target
             print(f"  {what:<44} {r:9.2f}x   (target: >= {target}x) {'ok' if ok else 'MISSED'}")
 
+    def speedup(self, what, slow, fast):
+        print(f"  {what:<44} {self.rows[slow] / self.rows[fast]:9.2f}x")
+
+
+def bench_core(t, data, count, code, lines, rounds):
+    """The scanning core over one buffer, on one thread and on two."""
+    for threads in (1, 2):
+        read = lambda: _vtk_blocks.read_ascii(data, 0, count, code, threads)  # noqa: B023
+        assert read()[0] is not None  # a read, not a decline
+        suffix = "" if threads == 1 else ", 2 threads"
+        t.add(f"scanning core over one buffer{suffix}", median_time(read, rounds) / lines)
+
 
 # -- data ---------------------------------------------------------------------
 
@@ -167,13 +179,13 @@ def bench_points(sizes, rounds):
             "pandas read_csv, C engine",
             per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
         )
-    data = "\n".join(lines).encode()
-    assert _vtk_blocks.read_ascii(data, 0, 3 * n, "d")[0] is not None  # a read, not a decline
-    t.add(
-        "scanning core over one buffer",
-        per(median_time(lambda: _vtk_blocks.read_ascii(data, 0, 3 * n, "d"), rounds), n),
-    )
+    bench_core(t, "\n".join(lines).encode(), 3 * n, "d", n, rounds)
     print("  ratios")
+    t.speedup(
+        "core, 2 threads vs 1",
+        "scanning core over one buffer",
+        "scanning core over one buffer, 2 threads",
+    )
     t.ratio("vs plain Python loop", "plain Python loop", "module", 7)
     t.ratio("vs np.loadtxt", "np.loadtxt", "module", 3.5)
     t.ratio("vs the module's general path", "module, general path (str subclass)", "module", 4)
@@ -215,12 +227,22 @@ def bench_cells(n, rounds, mixed):
             )
     data = "\n".join(lines).encode()
     total = sum(len(x.split()) for x in lines)
-    assert _vtk_blocks.read_ascii(data, 0, total, "q")[0] is not None
-    t.add(
-        "scanning core over one buffer",
-        per(median_time(lambda: _vtk_blocks.read_ascii(data, 0, total, "q"), rounds), n),
-    )
+    bench_core(t, data, total, "q", n, rounds)
+    for threads in (1, 2):
+        read = lambda: _vtk_blocks.read_cells(data, 0, n, total, threads)  # noqa: B023
+        assert read()[0] is not None
+        t.add(f"read_cells over one buffer, {threads} thread(s)", median_time(read, rounds) / n)
     print("  ratios")
+    t.speedup(
+        "core, 2 threads vs 1",
+        "scanning core over one buffer",
+        "scanning core over one buffer, 2 threads",
+    )
+    t.speedup(
+        "read_cells, 2 threads vs 1",
+        "read_cells over one buffer, 1 thread(s)",
+        "read_cells over one buffer, 2 thread(s)",
+    )
     t.ratio("vs plain Python loop", "plain Python loop", "module", 14)
     if not mixed:
         t.ratio("vs np.loadtxt", "np.loadtxt", "module", 2.5)

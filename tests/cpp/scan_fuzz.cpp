@@ -3,7 +3,8 @@
 // are checked against references that share no code with the core: strtod
 // and strtof on the cleaned text (this program never calls setlocale, so it
 // runs in the C locale; glibc rounds both correctly, strtof straight to
-// float32), std::from_chars, and small grammar and integer readers written
+// float32), std::from_chars (also for the short exact decimals, on every
+// text their reader takes), and small grammar and integer readers written
 // here from the interpreter's rules. Build and run it with tools/fuzz.
 //
 // The input is copied into a heap buffer of its exact size, so a read one
@@ -360,6 +361,19 @@ void check_tokens(std::string_view text, scan::Separators seps) {
   if (row_ok) CHECK(count == ref_count && sunk.size() == static_cast<std::size_t>(ref_count), text);
 }
 
+// The short exact reader gives what std::from_chars gives, value and end,
+// wherever it takes the text.
+template <class T>
+void check_short(std::string_view text) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  T fast{}, slow{};
+  const char* end = nullptr;
+  if (!scan::parse_short_decimal(first, last, fast, end)) return;
+  auto [ptr, ec] = std::from_chars(first, last, slow, std::chars_format::general);
+  CHECK(ec == std::errc() && ptr == end && same_bits(fast, slow), text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -384,6 +398,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_prefix(text);
   check_float(text);
   check_float_prefix(text);
+  check_short<double>(text);
+  check_short<float>(text);
+  check_short<double>(ref_strip(text));
+  check_short<float>(ref_strip(text));
+  CHECK(scan::count_tokens(text) == ref_split(text, scan::Separators::Bytes).size(), text);
   check_tokens(text, scan::Separators::Str);
   check_tokens(text, scan::Separators::Bytes);
   return 0;

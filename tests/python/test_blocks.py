@@ -283,6 +283,7 @@ def test_token_and_line_functions_agree_with_python(data, start, stop, k, n):
         ends = [pos + e for e in ends] + ([len(data)] if not data.endswith(eol) else [])
         want = ends[n - 1] if n <= len(ends) and pos < len(data) else -1
         assert blocks.line_end(data, pos, n, eol) == want
+        assert blocks.line_of(data, pos, eol) == data[:pos].count(eol) + 1
 
 
 def test_every_byte_buffer_is_data(tmp_path):
@@ -317,6 +318,16 @@ BAD_CALLS = [
     (blocks.line_end, (b"1", 0, 0, b"\n"), ValueError),
     (blocks.line_end, (b"1", 0, 1, "\n"), TypeError),
     (blocks.line_end, (b"1", 0, 1, b"\r\n"), ValueError),
+    (blocks.line_of, (b"1", 2, b"\n"), ValueError),
+    (blocks.line_of, (b"1", 0, "\n"), TypeError),
+    (blocks.line_of, (b"1", 0, b"\n\n"), ValueError),
+    (blocks.read_ascii, (b"1", 0, 1, "d", 0), ValueError),
+    (blocks.read_ascii, (b"1", 0, 1, "d", 1, 1), TypeError),
+    (blocks.read_cells, (b"1 0", 0, 1), TypeError),
+    (blocks.read_cells, (b"1 0", 0, -1, 2), ValueError),
+    (blocks.read_cells, (b"1 0", 0, 1, -2), ValueError),
+    (blocks.read_cells, (b"1 0", 4, 1, 2), ValueError),
+    (blocks.read_cells, ("1 0", 0, 1, 2), TypeError),
     (blocks.split_cells, ([1, 0], 1), TypeError),
     (blocks.split_cells, (np.zeros(2), 1), TypeError),
     (blocks.split_cells, (np.zeros(2, bool), 1), TypeError),
@@ -332,10 +343,18 @@ def test_bad_arguments_raise(func, args, exc):
 
 
 def test_functions_are_documented_builtins():
-    for name in ("read_ascii", "count_tokens", "token_offset", "line_end", "split_cells"):
+    names = ("read_ascii", "read_cells", "count_tokens", "token_offset", "line_end", "line_of")
+    for name in (*names, "split_cells"):
         func = getattr(blocks, name)
         assert type(func) is types.BuiltinFunctionType
         assert func.__module__ == "veltrane.codecs._vtk_blocks" and func.__doc__
         params = inspect.signature(func).parameters.values()
         assert {p.kind for p in params} == {inspect.Parameter.POSITIONAL_ONLY}
-    assert list(inspect.signature(blocks.read_ascii).parameters) == ["data", "pos", "count", "type"]
+    assert list(inspect.signature(blocks.read_ascii).parameters) == [
+        "data",
+        "pos",
+        "count",
+        "type",
+        "threads",
+    ]
+    assert inspect.signature(blocks.read_ascii).parameters["threads"].default == 1

@@ -191,7 +191,24 @@ read_ascii = _vtk_blocks.read_ascii
 count_tokens = _vtk_blocks.count_tokens
 token_offset = _vtk_blocks.token_offset
 line_end = _vtk_blocks.line_end
+line_of = _vtk_blocks.line_of
 split_cells = _vtk_blocks.split_cells
+read_cells = _vtk_blocks.read_cells
+
+
+def lowered(fn):
+    """fn with the block module's sizes lowered around each call, so that a
+    small block takes the paths without the GIL and on threads."""
+
+    def call(*args):
+        old = _vtk_blocks._tune(0, 0, 1)
+        try:
+            return fn(*args)
+        finally:
+            _vtk_blocks._tune(*old)
+
+    return call
+
 
 XYZ = ["1 2 3", "4.5\t-6e2 7", "1_000 .5 -0", "nan -inf 1e999"]
 XYZ_GENERAL = [
@@ -426,6 +443,69 @@ def cases():
         arrays = 2 if n <= len(stream) else 0
         dtype = "u8" if name == "beyond-int64" else "i8"
         add(f"split-cells-{name}", split_cells, (np.array(stream, dtype), n), arrays=arrays)
+    # Runs and cells read without the GIL and on threads: whole, declined at
+    # a token, handed to the scan alone for the interpreter's tokens.
+    for threads in (1, 3):
+        for name, data in [
+            ("", runs),
+            ("-bad", b"1 2\n3 x 5"),
+            ("-slow", b"1 2\n3 1_0 inf"),
+            ("-slow-bad", b"1 2\n3 1__0 5"),
+        ]:
+            add(
+                f"blocks-lowered-{threads}{name}",
+                lowered(read_ascii),
+                (data, 0, 5, "d", threads),
+                arrays=1,
+            )
+        add(
+            f"read-cells-lowered-{threads}",
+            lowered(read_cells),
+            (b"2 1 2\n1 1_0\n0\n3 4 5 6\n", 0, 4, 10, threads),
+            arrays=2,
+        )
+        add(
+            f"read-cells-lowered-{threads}-bad",
+            lowered(read_cells),
+            (b"2 1 2\n1 7\n5\n3 4 5 6\n", 0, 4, 10, threads),
+            arrays=2,
+        )
+    add(
+        "split-cells-lowered",
+        lowered(split_cells),
+        (readonly(np.array([1, 5, 0], "i4")), 2),
+        arrays=2,
+    )
+    add("read-cells", read_cells, (b"2 1 2\n1 5\n", 0, 2, 5), arrays=2)
+    add("read-cells-threads", read_cells, (b"2 1 2\n1 5\n", 0, 2, 5, 2), arrays=2)
+    add("read-cells-empty", read_cells, (b"", 0, 0, 0), arrays=2)
+    add("read-cells-slow", read_cells, (b"2 1 2\n1 1_0\n", 0, 2, 5), arrays=2)
+    for name, args, arrays in [
+        ("bad", (b"2 1 x\n1 5\n", 0, 2, 5), 2),
+        ("slow-bad", (b"2 1 1__0\n1 5\n", 0, 2, 5), 2),
+        ("count", (b"2 1 2\n-1 5\n", 0, 2, 5), 2),
+        ("left-over", (b"2 1 2\n1 5 9\n", 0, 2, 6), 2),
+        ("line", (b"2 1 2\n1 5 9\n", 0, 2, 5), 2),
+        ("short", (b"2 1 2\n1", 0, 2, 5), 0),
+        ("more-cells", (b"2 1 2\n1 5\n", 0, 9, 5), 0),
+        ("no-numbers", (b"", 0, 2, 0), 0),
+    ]:
+        add(f"read-cells-{name}", read_cells, args, arrays=arrays)
+    for name, args, exc in [
+        ("nargs", (runs, 0, 1), TypeError),
+        ("data", ("1 2", 0, 1, 2), TypeError),
+        ("n", (runs, 0, -1, 2), ValueError),
+        ("size", (runs, 0, 1, 2**70), OverflowError),
+        ("threads", (runs, 0, 1, 2, 0), ValueError),
+        ("threads-type", (runs, 0, 1, 2, 1.0), TypeError),
+    ]:
+        add(f"read-cells-args-{name}", read_cells, args, exc)
+    add("blocks-args-threads", read_ascii, (runs, 0, 7, "d", -1), ValueError)
+    add("blocks-threads-huge", read_ascii, (runs, 0, 7, "d", 2**80), arrays=1)
+    add("line-of", line_of, (runs, 9, b"\n"))
+    add("line-of-eol", line_of, (runs, 9, b"x"), ValueError)
+    add("line-of-pos", line_of, (runs, -1, b"\n"), ValueError)
+    add("tune-args", _vtk_blocks._tune, (0, 0, 0), ValueError)
     add("split-cells-list", split_cells, ([1, 0], 1), TypeError)
     add("split-cells-2d", split_cells, (np.zeros((1, 2), np.int64), 1), ValueError)
     add("split-cells-float", split_cells, (np.zeros(2), 1), TypeError)

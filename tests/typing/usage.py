@@ -52,3 +52,16 @@ def split(stream: npt.NDArray[np.int32], n: int) -> npt.NDArray[np.int64] | None
 def through_meshio(path: str) -> vtk.Mesh:
     vtk.register_meshio()
     return vtk.from_meshio(vtk.to_meshio(vtk.read(path)))
+
+
+def read_points_on_threads(data: bytes, n: int) -> npt.NDArray[np.float64] | int:
+    values, end = _vtk_blocks.read_ascii(data, 0, 3 * n, "d", 2)
+    return end if values is None else values.reshape(n, 3)
+
+
+def read_cell_block(data: bytes, pos: int, n: int, size: int) -> tuple[int, int]:
+    got = _vtk_blocks.read_cells(data, pos, n, size, 2)
+    if got[0] is None:
+        return -1, _vtk_blocks.line_of(data, got[1], b"\n")
+    offsets, connectivity, end = got
+    return int(offsets[-1] + connectivity.size), end

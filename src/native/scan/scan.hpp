@@ -78,6 +78,25 @@ Verdict parse_double_prefix(const char* first, const char* last, double& value,
 Verdict parse_float_prefix(const char* first, const char* last, float& value,
                            const char*& end) noexcept;
 
+// The short exact decimals, read without the general algorithm: the plain
+// decimal at `first` (where std::from_chars starts: an optional '-', no '+')
+// of at most 19 significant digits whose value one multiplication or
+// division by an exact power of ten rounds correctly. For double the digits
+// make an integer below 2^53 and the decimal exponent lies within 22 either
+// way; for float below 2^24 and within 10, computed in float arithmetic, so
+// it is rounded once. Only text that has a byte below '!' (a blank, or the
+// end of the data) within its first 16 bytes is tried. True with what
+// std::from_chars would give, value and end alike; false leaves the text to
+// it.
+bool parse_short_decimal(const char* first, const char* last, double& value,
+                         const char*& end) noexcept;
+bool parse_short_decimal(const char* first, const char* last, float& value,
+                         const char*& end) noexcept;
+
+// The number of tokens bytes.split() finds in `text`: the whole-run
+// counterpart of Tokenizer::next, without reading the tokens.
+std::size_t count_tokens(std::string_view text) noexcept;
+
 // parse_float_prefix for a token that holds no whitespace, taken whole;
 // single underscores between digits are dropped first, as float() drops
 // them. Fallback for everything else, inf and nan included: float() decides

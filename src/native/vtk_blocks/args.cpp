@@ -1,6 +1,8 @@
 // Argument checks; see args.hpp. Messages name the parameter and the value.
 #include "args.hpp"
 
+#include "parallel.hpp"
+
 namespace veltrane::blocks {
 namespace {
 
@@ -43,6 +45,13 @@ bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t want) {
   return false;
 }
 
+bool check_nargs_between(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most) {
+  if (nargs >= least && nargs <= most) return true;
+  PyErr_Format(PyExc_TypeError, "%s expected %zd to %zd arguments, got %zd", name, least, most,
+               nargs);
+  return false;
+}
+
 bool to_position(PyObject* obj, const char* what, const Data& data, Py_ssize_t& out) {
   if (!to_ssize(obj, out)) return false;
   if (out >= 0 && out <= data.size()) return true;
@@ -65,6 +74,34 @@ bool to_clamped(PyObject* obj, const Data& data, Py_ssize_t& out) {
   out = PyNumber_AsSsize_t(index.get(), nullptr);
   if (out == -1 && PyErr_Occurred()) return false;
   out = out < 0 ? 0 : out > data.size() ? data.size() : out;
+  return true;
+}
+
+bool to_threads(PyObject* obj, int& out) {
+  Ref index = Ref::steal(PyNumber_Index(obj));
+  if (!index) return false;
+  // Saturates beyond 64 bits: any huge count means "as many as may be".
+  Py_ssize_t n = PyNumber_AsSsize_t(index.get(), nullptr);
+  if (n == -1 && PyErr_Occurred()) return false;
+  if (n < 1) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 or more, not %zd", n);
+    return false;
+  }
+  out = static_cast<int>(n < parallel::kMaxThreads ? n : parallel::kMaxThreads);
+  return true;
+}
+
+bool to_eol(PyObject* obj, char& out) {
+  if (!PyBytes_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "eol must be bytes, not %.200s", Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  if (PyBytes_GET_SIZE(obj) != 1 ||
+      (PyBytes_AS_STRING(obj)[0] != '\n' && PyBytes_AS_STRING(obj)[0] != '\r')) {
+    PyErr_Format(PyExc_ValueError, "eol must be b'\\n' or b'\\r', not %R", obj);
+    return false;
+  }
+  out = PyBytes_AS_STRING(obj)[0];
   return true;
 }
 

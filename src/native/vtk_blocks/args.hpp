@@ -20,6 +20,11 @@ class Data {
   bool acquire(PyObject* obj);
   std::string_view bytes() const noexcept { return bytes_; }
   Py_ssize_t size() const noexcept { return static_cast<Py_ssize_t>(bytes_.size()); }
+  // Whether the export is read-only: bytes, a read-only mmap. Such data is
+  // taken as nothing else changes during the call, and scanned without the
+  // GIL; a writer through another view could change only the numbers read,
+  // never where the scan reads.
+  bool readonly() const noexcept { return view_.view().readonly != 0; }
   // The byte offset of `p`, which points into the data or just past it.
   Py_ssize_t offset(const char* p) const noexcept { return p - bytes_.data(); }
   // The byte offset at which `part`, a view into the data, starts.
@@ -32,6 +37,8 @@ class Data {
 
 // TypeError unless the call has exactly `want` arguments.
 bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t want);
+// TypeError unless the call has `least` to `most` arguments.
+bool check_nargs_between(const char* name, Py_ssize_t nargs, Py_ssize_t least, Py_ssize_t most);
 
 // A byte position in 0..data.size(), by int() semantics of __index__.
 bool to_position(PyObject* obj, const char* what, const Data& data, Py_ssize_t& out);
@@ -41,5 +48,12 @@ bool to_count(PyObject* obj, const char* what, Py_ssize_t least, Py_ssize_t& out
 
 // A slice bound, clamped into 0..data.size() as slicing clamps it.
 bool to_clamped(PyObject* obj, const Data& data, Py_ssize_t& out);
+
+// The `threads` argument: 1 or more, more than parallel::kMaxThreads taken
+// as that many.
+bool to_threads(PyObject* obj, int& out);
+
+// The `eol` argument: b'\n' or b'\r', as its byte.
+bool to_eol(PyObject* obj, char& out);
 
 }  // namespace veltrane::blocks

@@ -14,8 +14,12 @@ PyObject* read_ascii(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* count_tokens(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* token_offset(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 PyObject* line_end(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* line_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 // cells.cpp
 PyObject* split_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+// read_cells.cpp
+PyObject* read_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace veltrane::blocks

@@ -9,6 +9,8 @@
 
 #include "args.hpp"
 #include "blocks.hpp"
+#include "gil.hpp"
+#include "parallel.hpp"
 #include "ref.hpp"
 
 #define NO_IMPORT_ARRAY
@@ -106,7 +108,14 @@ PyObject* split(PyArrayObject* stream, Py_ssize_t n) {
         static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(conn.get())));
     offsets_out[0] = 0;
   }
-  Stop stop = walk(items, len, n, offsets_out, conn_out, len - n);
+  Stop stop{};
+  {
+    // A stream nothing can write to is walked without the GIL when it is
+    // long; a writable one keeps it, as read_ascii keeps it for a writable
+    // buffer.
+    Unlocked gil(!PyArray_ISWRITEABLE(stream) && len >= parallel::tuning().release_count);
+    stop = walk(items, len, n, offsets_out, conn_out, len - n);
+  }
   if (!stop.whole) return Py_BuildValue("(Onn)", Py_None, stop.j, stop.p);
   return PyTuple_Pack(2, offsets.get(), conn.get());
 }

@@ -1,11 +1,14 @@
 // veltrane.codecs._vtk_blocks: the module definition, its docstrings and its
 // exec step, which fetches NumPy's C-API table through the code both
-// extensions share. The functions keep no state between calls.
+// extensions share. The functions keep no state between calls; the sizes
+// that _tune() sets for the tests are the module's only state.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "args.hpp"
 #include "blocks.hpp"
 #include "numpy_api.hpp"
+#include "parallel.hpp"
 
 namespace veltrane::blocks {
 namespace {
@@ -20,7 +23,7 @@ constexpr char kModuleDoc[] =
     "A decline never raises; exceptions are for bad arguments and MemoryError.";
 
 constexpr char kReadAsciiDoc[] =
-    "read_ascii($module, data, pos, count, type, /)\n--\n\n"
+    "read_ascii($module, data, pos, count, type, threads=1, /)\n--\n\n"
     "The next `count` whitespace-separated numbers from byte `pos` on, however\n"
     "they are spread over lines.\n"
     "\n"
@@ -31,7 +34,23 @@ constexpr char kReadAsciiDoc[] =
     "\n"
     "Returns (array, end), `end` just past the last number, or (None, where):\n"
     "the offset of the first token that is no number of the type, of the first\n"
-    "token left on the run's last line, or len(data) when the data ends first.";
+    "token left on the run's last line, or len(data) when the data ends first.\n"
+    "\n"
+    "A large run of a read-only buffer (bytes, a read-only mmap) is read\n"
+    "without the GIL. With threads > 1 a run large enough to gain is read on\n"
+    "that many threads; the answer is the same, values and decline alike.";
+
+constexpr char kReadCellsDoc[] =
+    "read_cells($module, data, pos, n, size, threads=1, /)\n--\n\n"
+    "n cells of the layout 'count i0 .. i(count-1) count ...' in the next `size`\n"
+    "numbers from byte `pos` on, read as read_ascii reads type 'q' and cut into\n"
+    "cells as they come.\n"
+    "\n"
+    "Returns (offsets, connectivity, end) as int64 arrays, offsets with n + 1\n"
+    "values from 0, when the n cells use exactly `size` numbers and the run ends\n"
+    "its line. Otherwise (None, where): the offset at which the block first fails\n"
+    "(read_ascii and split_cells tell what is wrong there). The GIL and threads\n"
+    "as for read_ascii.";
 
 constexpr char kCountTokensDoc[] =
     "count_tokens($module, data, start, stop, /)\n--\n\n"
@@ -49,6 +68,11 @@ constexpr char kLineEndDoc[] =
     "its `eol` byte (b'\\n' or b'\\r') is, or len(data) for a last line without\n"
     "one. -1 when fewer than n lines start at or after `pos`.";
 
+constexpr char kLineOfDoc[] =
+    "line_of($module, data, pos, eol, /)\n--\n\n"
+    "The number, from 1, of the line that holds byte `pos`: one more than the\n"
+    "`eol` bytes (b'\\n' or b'\\r') before it.";
+
 constexpr char kSplitCellsDoc[] =
     "split_cells($module, stream, n, /)\n--\n\n"
     "Splits n cells of the layout 'count i0 .. i(count-1) count ...' held in a\n"
@@ -58,7 +82,28 @@ constexpr char kSplitCellsDoc[] =
     "from 0, when the n cells fill the stream exactly. Otherwise (None, j, p):\n"
     "cell j, whose count is at p, has a negative count, runs past the end or\n"
     "holds an index beyond int64; p == len(stream) when no room is left for\n"
-    "it; j == n with p values used when they do not fill the stream.";
+    "it; j == n with p values used when they do not fill the stream.\n"
+    "\n"
+    "A long read-only stream is walked without the GIL.";
+
+constexpr char kTuneDoc[] =
+    "_tune($module, release_count, thread_count, chunk_bytes, /)\n--\n\n"
+    "For the tests: sets the numbers from which a scan lets go of the GIL and\n"
+    "takes threads, and the least bytes of a chunk, so that small blocks take\n"
+    "every path. Returns the previous three.";
+
+// _tune: the sizes are process-wide, as the module's functions keep no other
+// state; nothing but the tests calls it.
+PyObject* tune(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!check_nargs("_tune", nargs, 3)) return nullptr;
+  Py_ssize_t release, threads, chunk;
+  if (!to_count(args[0], "release_count", 0, release) ||
+      !to_count(args[1], "thread_count", 0, threads) || !to_count(args[2], "chunk_bytes", 1, chunk))
+    return nullptr;
+  const parallel::Tuning old = parallel::tuning();
+  parallel::set_tuning({release, threads, chunk});
+  return Py_BuildValue("(nnn)", old.release_count, old.thread_count, old.chunk_bytes);
+}
 
 template <PyObject* (*f)(PyObject*, PyObject* const*, Py_ssize_t)>
 PyCFunction fastcall() {
@@ -70,7 +115,10 @@ PyMethodDef methods[] = {
     {"count_tokens", fastcall<count_tokens>(), METH_FASTCALL, kCountTokensDoc},
     {"token_offset", fastcall<token_offset>(), METH_FASTCALL, kTokenOffsetDoc},
     {"line_end", fastcall<line_end>(), METH_FASTCALL, kLineEndDoc},
+    {"line_of", fastcall<line_of>(), METH_FASTCALL, kLineOfDoc},
     {"split_cells", fastcall<split_cells>(), METH_FASTCALL, kSplitCellsDoc},
+    {"read_cells", fastcall<read_cells>(), METH_FASTCALL, kReadCellsDoc},
+    {"_tune", fastcall<tune>(), METH_FASTCALL, kTuneDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
