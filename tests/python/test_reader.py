@@ -10,9 +10,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from mesh_strategies import meshes
 
-from veltrane.codecs import vtk
+from veltrane.codecs import _vtk_blocks, vtk
 from veltrane.codecs.vtk import ArrayInfo
-from veltrane.codecs.vtk._ascii import AsciiDecoder
 from veltrane.codecs.vtk._read import read_with_paths
 
 DATA = pathlib.Path(__file__).parent / "data" / "real"
@@ -58,13 +57,18 @@ CELL_TYPES 1
 """
 
 
-@pytest.fixture(params=["lines", "runs"])
-def path_kind(request, monkeypatch):
-    """Runs a test with the line parsers taking what is one record to a line, and
-    with every block read as a run of numbers from the bytes."""
-    if request.param == "runs":
-        monkeypatch.setattr(AsciiDecoder, "use_line_parsers", False)
-    return request.param
+@pytest.fixture(params=["one thread", "threads"])
+def path_kind(request):
+    """Runs a test on one thread, and on two with the native scan's thresholds
+    lowered so that even these small blocks are split over them."""
+    if request.param == "one thread":
+        yield 1
+        return
+    old = _vtk_blocks._tune(0, 0, 1)
+    try:
+        yield 2
+    finally:
+        _vtk_blocks._tune(*old)
 
 
 class TestRealWriters:
@@ -72,7 +76,7 @@ class TestRealWriters:
     def test_reads_what_the_writers_reader_reads(self, name, path_kind):
         with np.load(DATA / f"{name}.npz") as npz:
             oracle = dict(npz)
-        mesh = vtk.read(DATA / f"{name}.vtk")
+        mesh = vtk.read(DATA / f"{name}.vtk", threads=path_kind)
         assert mesh.dataset == str(oracle["meta/dataset"])
         assert mesh.version == str(oracle["meta/version"])
         if "meta/title" in oracle:
@@ -96,11 +100,10 @@ class TestRealWriters:
         for key, values in ours.items():
             same(values, oracle[key])
 
-    def test_fast_path_takes_what_vtk_writes_one_record_a_line(self):
+    def test_every_block_is_scanned_from_the_bytes(self):
         _, paths = read_with_paths(DATA / "vtk_polydata_42.vtk")
-        # VTK puts three points on a line, but one cell.
-        assert paths == [("POINTS", "native", "not one point to a line")] + [
-            (kw, "fast", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
+        assert paths == [("POINTS", "native", "")] + [
+            (kw, "native", "") for kw in ("VERTICES", "LINES", "POLYGONS", "TRIANGLE_STRIPS")
         ]
 
 
@@ -194,7 +197,7 @@ class TestLayouts:
         ],
     )
     def test_any_layout_of_the_numbers(self, tmp_path, body, path_kind):
-        mesh = vtk.read(text_file(tmp_path, body))
+        mesh = vtk.read(text_file(tmp_path, body), threads=path_kind)
         assert mesh.points.tolist() == [[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1]]
         assert mesh.cells["CELLS"].connectivity.tolist() == [0, 1, 2, 3]
         assert mesh.cells["CELLS"].offsets.tolist() == [0, 4]
@@ -204,11 +207,11 @@ class TestLayouts:
         # dropped and the next row taken as cell 2, which the size field hides.
         body = "POINTS 3 float\n0 0 0\n1 0 0\n0 1 0\nPOLYGONS 2 8\n3 0 1 2 3 2 1 0\n3 0 0 0\n"
         with pytest.raises(vtk.VtkFormatError, match=r"line 11: found the number '3'"):
-            vtk.read(text_file(tmp_path, body, "POLYDATA"))
+            vtk.read(text_file(tmp_path, body, "POLYDATA"), threads=path_kind)
 
     def test_packed_rows_with_a_true_size_read_right(self, tmp_path, path_kind):
         body = "POINTS 3 float\n0 0 0 1 0 0 0 1 0\nPOLYGONS 2 8\n3 0 1 2 3 2 1 0\n"
-        mesh = vtk.read(text_file(tmp_path, body, "POLYDATA"))
+        mesh = vtk.read(text_file(tmp_path, body, "POLYDATA"), threads=path_kind)
         assert mesh.cells["POLYGONS"].connectivity.tolist() == [0, 1, 2, 2, 1, 0]
         assert mesh.cells["LINES"].offsets.tolist() == [0]
 
@@ -304,7 +307,7 @@ class TestErrors:
     def test_names_file_line_and_cause(self, tmp_path, body, line, message, path_kind):
         path = text_file(tmp_path, body)
         with pytest.raises(vtk.VtkFormatError) as err:
-            vtk.read(path)
+            vtk.read(path, threads=path_kind)
         assert err.value.lineno == line, str(err.value)
         assert message in err.value.reason
         assert str(err.value).startswith(f"{path}, line {line}: ")
@@ -372,7 +375,7 @@ class TestCommandLine:
         assert re.search(r"HEXAHEDRON\s+270529", out) and re.search(r"TETRA\s+20480", out)
         assert re.search(r"'velocity'\s+\(287496, 3\)\s+float32", out)
         assert re.search(r"read in \d+\.\d+ s", out)
-        assert re.search(r"CELLS\s+by the line parser", out)
+        assert re.search(r"CELLS\s+scanned from the file's bytes", out)
 
     def test_bad_file_exits_nonzero(self, tmp_path, capsys):
         path = text_file(tmp_path, "POINTS 2 float\n0 0 0\n")

@@ -91,4 +91,4 @@ def test_installs_and_reads_the_example(wheel, tmp_path):
         env=env,
     )
     assert "points:    287496" in run.stdout
-    assert re.search(r"CELLS\s+by the line parser", run.stdout)
+    assert re.search(r"CELLS\s+scanned from the file's bytes", run.stdout)

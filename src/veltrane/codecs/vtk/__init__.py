@@ -5,10 +5,9 @@
     vtk.write("copy.vtk", mesh, version="5.1", binary=True)
 
 The file is read as bytes. Section headers are read here, in Python; every
-numeric block is read by native code straight from the bytes, and blocks
-written one record to a line (POINTS, cell sections in the 4.2 layout) go
-first to the line parsers of ``veltrane.codecs._vtk_parse``. A block the native
-code declines is looked at again only to say what is wrong with it, and where.
+numeric block is read by native code (``veltrane.codecs._vtk_blocks``) straight
+from the bytes, on several threads when it is large. A block the native code
+declines is looked at again only to say what is wrong with it, and where.
 
 ``to_meshio`` and ``from_meshio`` convert to and from meshio's Mesh;
 ``register_meshio()`` makes this package meshio's reader and writer of .vtk

@@ -1,9 +1,10 @@
 """Blocks of an ASCII file: runs of numbers, cell rows and strings, read from its bytes.
 
-The native code reads a block whole or declines it, saying where it stopped;
-a declined block is looked at again here, only to say what is wrong with it and
-on which line. Blocks written one record to a line go to the line parsers of
-``_vtk_parse`` first, as any caller that holds lines would use them.
+The native code reads each numeric block straight from the file's bytes, in
+one pass, into an array of its final type, on several threads when the block
+is large; it reads a block whole or declines it, saying where it stopped. A
+declined block is looked at again here, only to say what is wrong with it and
+on which line.
 """
 
 from __future__ import annotations
@@ -34,20 +35,18 @@ _TEXT_CODES = {"n": "q"}
 
 
 class AsciiDecoder:
-    """Reads the blocks of an ASCII file from a cursor over its bytes."""
+    """Reads the blocks of an ASCII file from a cursor over its bytes, on up to
+    `threads` threads."""
 
     binary = False
-    # Blocks laid out one record to a line go to _vtk_parse first; tests turn
-    # this off to read every block the other way.
-    use_line_parsers = True
 
-    def __init__(self, source: Source, cursor: Cursor) -> None:
+    def __init__(self, source: Source, cursor: Cursor, threads: int = 1) -> None:
         self.source = source
         self.cursor = cursor
         self.data = source.data
-        # (block, 'fast' or 'native', why), for the summary.
+        self.threads = threads
+        # (block, 'native', why), for the summary.
         self.paths: list[tuple[str, str, str]] = []
-        self._block = (0, 0)  # where the lines of the last line-cut block lie
 
     def begin(self, at: int) -> None:
         """A block's header has been read; in text its data simply follows."""
@@ -69,11 +68,12 @@ class AsciiDecoder:
         # A count beyond 64 bits cannot be met by any file; the native reader
         # scans what is there and says where it ends.
         read = _native.blocks.read_ascii
-        got = read(self.data, start, min(count, sys.maxsize), code)
+        got = read(self.data, start, min(count, sys.maxsize), code, self.threads)
         if got[0] is None and self._next_section_follows(start, count, got[1]):
             # Old writers start the next section on the line where a block
             # ends: the run is whole up to there.
-            got = read(memoryview(self.data)[: got[1]], start, count, code)
+            with memoryview(self.data) as view:
+                got = read(view[: got[1]], start, count, code, self.threads)
         if got[0] is None:
             self._explain(start, count, code, what, type_name, got[1])
         values, self.cursor.pos = got
@@ -84,7 +84,7 @@ class AsciiDecoder:
         data = self.data
         if where >= len(data) or _native.blocks.count_tokens(data, start, where) < count:
             return False
-        token = data[where:].split(None, 1)[0]
+        token = self.cursor.word_at(where)
         try:
             float(token)
         except ValueError:
@@ -99,7 +99,7 @@ class AsciiDecoder:
         if where >= len(data):
             k = blocks.count_tokens(data, start, len(data))
             source.fail(where, f"{what}: the file ends after {k} of {count} numbers")
-        token = data[where:].split(None, 1)[0].decode("utf-8", "surrogateescape")
+        token = self.cursor.word_at(where)
         k = blocks.count_tokens(data, start, where)
         if k >= count:
             line_end = data.find(source.eol, where)
@@ -130,19 +130,8 @@ class AsciiDecoder:
     def points(self, n: int, code: str) -> np.ndarray:
         """n points as float64, each exactly the double its text spells, whatever
         type the header names."""
-        lines, why = self._lines(n, 3, "points")
-        if lines is not None:
-            try:
-                points = _native.parse.parse_ascii_coords(lines, 0, n)
-            except ValueError:
-                why = "not one point to a line"
-            else:
-                self.cursor.pos = self._block[1]
-                self.paths.append(("POINTS", "fast", ""))
-                return points
-        flat = self.numbers(3 * n, "d", "POINTS")
-        self.paths.append(("POINTS", "native", why))
-        return flat.reshape(n, 3)
+        self.paths.append(("POINTS", "native", ""))
+        return self.numbers(3 * n, "d", "POINTS").reshape(n, 3)
 
     def colors(self, count: int, what: str) -> np.ndarray:
         """Colour components written as fractions of 255, as the bytes they stand
@@ -160,73 +149,25 @@ class AsciiDecoder:
             )
         return scaled.astype(np.uint8)
 
-    def _lines(self, n: int, width: int | None, noun: str) -> tuple[list[bytes] | None, str]:
-        """The block's n lines, when it may be one record to a line (and the first
-        holds `width` numbers, if given); else None and why not."""
-        if not self.use_line_parsers:
-            return None, "line parsers off"
-        if n > sys.maxsize:
-            return None, f"fewer lines than {noun}"
-        if not n:
-            self._block = (self.cursor.pos, self.cursor.pos)
-            return [], ""
-        if not self.cursor.rest_is_blank():
-            return None, "data on the header line"
-        start = self.cursor.next_line_start()
-        blocks, eol = _native.blocks, self.source.eol
-        end = blocks.line_end(self.data, start, n, eol)
-        if end < 0:
-            return None, f"fewer lines than {noun}"
-        if (
-            width is not None
-            and blocks.count_tokens(self.data, start, blocks.line_end(self.data, start, 1, eol))
-            != width
-        ):
-            # Several points to a line, as the VTK library writes them: the
-            # parser would refuse the first line, so the block goes straight
-            # to the native run reader without being cut into lines.
-            return None, "not one point to a line"
-        self._block = (start, end)
-        return self.data[start:end].split(eol), ""
-
     # cells ---------------------------------------------------------------------
 
     def cells(self, kw: str, n: int, size: int, at: int) -> tuple[CellBlock, Locator]:
         """A cell section in the 4.2 layout: n cells in `size` numbers; `at` is
         where its header stands."""
-        lines, why = self._lines(n, None, "cells")
-        if lines is not None:
-            start, end = self._block
-            try:
-                conn, offsets = _native.parse.parse_ascii_cells_v42(lines, 0, n)
-            except ValueError:
-                why = "not one cell to a line"
-            except OverflowError:
-                why = "numbers beyond 32 bits"
-            else:
-                # The line parser skips surplus numbers at the end of a row, so
-                # its answer stands only if the rows hold exactly `size` numbers.
-                if (
-                    n + int(offsets[-1]) == size
-                    and _native.blocks.count_tokens(self.data, start, end) == size
-                ):
-                    self.cursor.pos = end
-                    self.paths.append((kw, "fast", ""))
-                    source = self.source
-                    return (
-                        CellBlock(conn.astype(np.int64), offsets.astype(np.int64)),
-                        lambda k: (
-                            source.line_of(start)
-                            + int(np.searchsorted(offsets, k, side="right"))
-                            - 1
-                        ),
-                    )
-                why = "rows hold more numbers than their cells"
         start = self.cursor.pos
-        stream = self.numbers(size, "q", kw)
-        self.paths.append((kw, "native", why))
+        self.paths.append((kw, "native", ""))
         where = self.locator(start)
-        block = split_stream(stream, n, kw, where, at, self.source)
+        # Sizes beyond 64 bits no file can meet: the run reader says where it ends.
+        got: tuple = (None, start)
+        if size <= sys.maxsize:
+            got = _native.blocks.read_cells(self.data, start, n, size, self.threads)
+        if got[0] is not None:
+            offsets, conn, self.cursor.pos = got
+            block = CellBlock(conn, offsets)
+        else:
+            # Read again as numbers and cut apart, which says what is wrong.
+            stream = self.numbers(size, "q", kw)
+            block = split_stream(stream, n, kw, where, at, self.source)
         # Connectivity entry k of cell j is stream value k + j + 1: each cell
         # before it and this one have a count in front.
         return block, lambda k: where(k + int(np.searchsorted(block.offsets, k, side="right")))

@@ -1,11 +1,8 @@
-"""The native extensions, imported here and nowhere else in the reader.
-
-``_vtk_parse`` reads blocks handed over as lines, one record to a line;
+"""The reader's native extension, imported here and nowhere else in the reader:
 ``_vtk_blocks`` reads runs of numbers and cell streams straight from the
-file's bytes.
+file's bytes, and finds tokens, lines and line numbers in them.
 """
 
 from veltrane.codecs import _vtk_blocks as blocks
-from veltrane.codecs import _vtk_parse as parse
 
-__all__ = ["blocks", "parse"]
+__all__ = ["blocks"]

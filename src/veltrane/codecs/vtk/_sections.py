@@ -220,16 +220,21 @@ class SectionReader:
         return CellBlock(conn.astype(np.int64, copy=False), offsets)
 
 
-def read_sections(source: Source, preamble: Preamble) -> tuple[Mesh, SectionReader]:
+def read_sections(
+    source: Source, preamble: Preamble, threads: int = 1
+) -> tuple[Mesh, SectionReader]:
     """The mesh that the sections after the preamble describe, and the reader that
-    knows where each part of it came from."""
+    knows where each part of it came from; large ASCII blocks on up to `threads`
+    threads."""
     mesh = Mesh(
         title=preamble.title,
         version=preamble.version,
         dataset=preamble.dataset,
     )
     cursor = Cursor(source, preamble.pos)
-    decoder: Decoder = (BinaryDecoder if preamble.binary else AsciiDecoder)(source, cursor)
+    decoder: Decoder = (
+        BinaryDecoder(source, cursor) if preamble.binary else AsciiDecoder(source, cursor, threads)
+    )
     reader = SectionReader(decoder, mesh)
     reader.read()
     return mesh, reader

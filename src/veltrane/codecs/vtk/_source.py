@@ -1,22 +1,26 @@
 """The bytes of a legacy file, and a cursor that walks them.
 
-A file is read whole into one buffer (unpacked first when it is gzip data) and
-never decoded as a whole: header lines are decoded where they are read, and
-numeric blocks are scanned as bytes by the native code. Positions are byte
-offsets; a position becomes a line number only when an error needs one, so a
-read never pays for an index of the lines.
+A file is mapped into memory (a file object or bytes are taken as they are,
+and gzip data is unpacked once into one buffer) and never decoded as a whole:
+header words are decoded where they are read, and numeric blocks are scanned
+as bytes by the native code. Positions are byte offsets; a position becomes a
+line number only when an error needs one, so a read never pays for an index
+of the lines.
 """
 
 from __future__ import annotations
 
 import gzip
+import mmap
 import os
 import re
+import stat
 import zlib
 from bisect import bisect_right
 from itertools import accumulate
 from typing import IO, NamedTuple, NoReturn
 
+from . import _native
 from ._errors import VtkFormatError, VtkUnsupportedError
 
 _BOM = b"\xef\xbb\xbf"
@@ -29,41 +33,78 @@ _BYTE_ESCAPE = re.compile(r"(?<!\\)((?:\\\\)*)\\udc([89a-f][0-9a-f])")
 Input = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes]
 
 
-class Source:
-    """A file's bytes, its name for messages, and how its lines end."""
+def _map(path: str) -> bytes | mmap.mmap:
+    """A regular file's bytes mapped read-only, its pages read in at once; the
+    bytes of anything else (an empty file, a pipe) read."""
+    with open(path, "rb") as f:
+        info = os.fstat(f.fileno())
+        if stat.S_ISREG(info.st_mode) and info.st_size:
+            try:
+                flags = mmap.MAP_SHARED | getattr(mmap, "MAP_POPULATE", 0)
+                return mmap.mmap(f.fileno(), 0, flags=flags, prot=mmap.PROT_READ)
+            except OSError:
+                pass  # a file system that cannot map: read it
+        return f.read()
 
-    def __init__(self, data: bytes, name: str) -> None:
+
+class Source:
+    """A file's bytes, its name for messages, and how its lines end.
+
+    A mapped file is unmapped by close(), or by leaving the source as a
+    context manager; arrays read from it are copies and outlive it.
+    """
+
+    def __init__(self, data: bytes | mmap.mmap, name: str) -> None:
         self.data = data
         self.name = name
         # Only LF (or a lone CR, in old files) ends a line: form feeds and
         # other characters that some splitters break at are blanks here.
         self.eol = b"\r" if data.find(b"\n") < 0 and data.find(b"\r") >= 0 else b"\n"
-        self.start = len(_BOM) if data.startswith(_BOM) else 0
+        self.start = len(_BOM) if data[: len(_BOM)] == _BOM else 0
 
     @classmethod
     def open(cls, obj: Input) -> Source:
         """Reads a path, a binary file object or a bytes-like object."""
+        data: bytes | mmap.mmap
         if isinstance(obj, (bytes, bytearray, memoryview)):
-            data, name = bytes(obj), "<bytes>"
+            data, name = (obj if isinstance(obj, bytes) else bytes(obj)), "<bytes>"
         elif hasattr(obj, "read"):
             data, name = obj.read(), str(getattr(obj, "name", "<file>"))
         else:
             name = os.fspath(obj)
-            with open(obj, "rb") as f:
-                data = f.read()
+            data = _map(name)
         if data[:2] == b"\x1f\x8b":
+            packed = data
             try:
-                data = gzip.decompress(data)
+                data = gzip.decompress(packed)
             except (OSError, EOFError, zlib.error) as e:
                 raise VtkFormatError(name, 1, f"damaged gzip data: {e}") from None
+            finally:
+                if isinstance(packed, mmap.mmap):
+                    packed.close()
         return cls(data, name)
+
+    def close(self) -> None:
+        if isinstance(self.data, mmap.mmap):
+            try:
+                self.data.close()
+            except BufferError:
+                # An error's traceback may still hold a view of the bytes:
+                # the map goes when that does.
+                pass
+
+    def __enter__(self) -> Source:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
 
     def line_of(self, pos: int) -> int:
         """The 1-based number of the line that holds byte `pos`."""
         data = self.data
         pos = max(0, min(pos, len(data)))
-        line = data.count(self.eol, 0, pos) + 1
-        if pos == len(data) and data.endswith(self.eol) and line > 1:
+        line = _native.blocks.line_of(data, pos, self.eol)
+        if pos == len(data) and line > 1 and data[-1:] == self.eol:
             line -= 1  # what follows the final line end is no line
         return line
 
@@ -130,6 +171,11 @@ class Cursor:
             return self.word()
         finally:
             self.pos = pos
+
+    def word_at(self, pos: int) -> str:
+        """The word that starts at byte `pos`, for messages."""
+        m = _NEXT_WORD.match(self.data, pos)
+        return "" if m is None else m.group(1).decode("utf-8", "surrogateescape")
 
     def line(self) -> bytes | None:
         """The rest of the current line, moving past its end; None at the end."""

@@ -18,11 +18,9 @@ from ._source import show
 
 # How each block was read, for --verbose: the reader's word, in plain words.
 _HOW = {
-    "fast": "by the line parser (one {} to a line)",
-    "native": "by the block scanner",
+    "native": "scanned from the file's bytes",
     "binary": "straight from BINARY bytes",
 }
-_RECORD = {"POINTS": "point"}
 
 
 def printable(text: str) -> str:
@@ -174,7 +172,6 @@ def _blocks_text(blocks: list[dict[str, str]]) -> list[str]:
     out = ["how the blocks were read:"]
     for b in blocks:
         kw, how = b["block"], _HOW.get(b["read"], b["read"])
-        how = how.format(_RECORD.get(kw, "cell"))
         if b["why"]:
             how += f" ({b['why']})"
         out.append(f"  {kw:<16} {how}")
@@ -194,8 +191,8 @@ def summary(
     mesh : Mesh
         What was read.
     paths : sequence of (block, how, why), optional
-        How each block was read, as `read_with_paths` tells: 'fast' (by the
-        line parser), 'native' (by the block scanner, saying why) or 'binary'.
+        How each block was read, as `read_with_paths` tells: 'native'
+        (scanned from the file's text) or 'binary'.
         Listed in plain words at the end; nothing when empty.
     seconds : float, optional
         How long the read took, shown when given.
