@@ -18,4 +18,8 @@ PyObject* line_end(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 // cells.cpp
 PyObject* split_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+// format.cpp
+PyObject* format_numbers(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* format_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace veltrane::blocks
