@@ -19,7 +19,7 @@ from typing import Protocol
 
 import numpy as np
 
-from ._chunks import CHUNK
+from ._chunks import CHUNK, spans
 from ._keywords import escape
 from ._native import blocks
 
@@ -118,7 +118,7 @@ class BinaryEncoder:
 
     def colors(self, values: np.ndarray, per_line: int) -> Pieces:
         for part, _ in _parts(values, per_line):
-            yield part.astype(np.uint8).tobytes()
+            yield part.astype(np.uint8).reshape(-1)
         yield b"\n"
 
     def strings(self, values: np.ndarray) -> Pieces:
@@ -192,13 +192,15 @@ def _batches(values: np.ndarray, encode: Callable[[str], bytes]) -> Pieces:
     """The bytes of each string by `encode`, joined a batch of CHUNK bytes at a time."""
     batch: list[bytes] = []
     size = 0
-    for v in values.ravel().tolist():
-        raw = encode(v)
-        batch.append(raw)
-        size += len(raw)
-        if size >= CHUNK:
-            yield b"".join(batch)
-            batch, size = [], 0
+    flat = values.reshape(-1)
+    for lo, hi in spans(len(flat)):
+        for v in flat[lo:hi].tolist():
+            raw = encode(v)
+            batch.append(raw)
+            size += len(raw)
+            if size >= CHUNK:
+                yield b"".join(batch)
+                batch, size = [], 0
     yield b"".join(batch)
 
 

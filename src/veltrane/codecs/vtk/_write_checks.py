@@ -105,7 +105,9 @@ def table(values: object, n: int | None, what: str) -> np.ndarray:
         a = a.astype(np.str_)
         kind = "U"
     if kind == "U":
-        text_bytes("".join(a.ravel().tolist()), what)
+        flat = a.reshape(-1)
+        for lo, hi in spans(len(flat)):
+            text_bytes("".join(flat[lo:hi].tolist()), what)
         return a
     if kind in "biu" and a.dtype.itemsize in (1, 2, 4, 8):
         return a.astype(a.dtype.newbyteorder("="), copy=False)
