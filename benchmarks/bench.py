@@ -3,6 +3,9 @@
     tools/in-env python benchmarks/bench.py            # the module and core only
     VELTRANE_ENV=bench tools/in-env python benchmarks/bench.py   # with pandas, meshio, VTK
 
+The writer's comparison with the VTK library's writer is in bench_write.py,
+run last.
+
 Everything runs in this one process (VTK's reader, packaged for another
 Python, in a subprocess that times itself), several rounds each, and the
 medians are printed with the ratios that the project's targets are stated
@@ -27,6 +30,7 @@ import time
 from pathlib import Path
 
 import numpy as np
+from bench_write import bench_write
 
 from veltrane.codecs import _vtk_blocks, _vtk_parse, vtk
 
@@ -455,6 +459,7 @@ def main(argv=None):
         path = bench_files(3 if args.quick else args.rounds, Path(tmp))
         bench_binary(3 if args.quick else args.rounds, Path(tmp), path)
         bench_memory(path)
+        bench_write(3 if args.quick else args.rounds, Path(tmp), quick=args.quick)
 
 
 if __name__ == "__main__":

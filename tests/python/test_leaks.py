@@ -194,6 +194,8 @@ line_end = _vtk_blocks.line_end
 line_of = _vtk_blocks.line_of
 split_cells = _vtk_blocks.split_cells
 read_cells = _vtk_blocks.read_cells
+format_numbers = _vtk_blocks.format_numbers
+format_cells = _vtk_blocks.format_cells
 
 
 def lowered(fn):
@@ -509,6 +511,20 @@ def cases():
     add("split-cells-list", split_cells, ([1, 0], 1), TypeError)
     add("split-cells-2d", split_cells, (np.zeros((1, 2), np.int64), 1), ValueError)
     add("split-cells-float", split_cells, (np.zeros(2), 1), TypeError)
+    # The formatters' private copies are arrays made and dropped in the call.
+    add("format-numbers", format_numbers, (np.array([1.5, -0.0, np.nan, 1e300]), 3), arrays=1)
+    add("format-numbers-float32", format_numbers, (np.array([0.1, 7e-46], np.float32), 1), arrays=1)
+    add("format-numbers-strided", format_numbers, (big.reshape(5, 1)[::2], 2), arrays=1)
+    add("format-numbers-empty", format_numbers, (np.zeros(0, bool), 1), arrays=1)
+    add("format-numbers-list", format_numbers, ([1.0], 1), TypeError)
+    add("format-numbers-dtype", format_numbers, (np.zeros(1, np.float16), 1), TypeError)
+    add("format-numbers-per-line", format_numbers, (np.zeros(1), 0), ValueError)
+    rows = (np.array([1, 3, 3, 4]), np.array([7, 8, 9]))
+    add("format-cells", format_cells, rows, arrays=2)
+    add("format-cells-swapped", format_cells, (rows[0].astype(">i8"), rows[1][::-1]), arrays=2)
+    add("format-cells-dtype", format_cells, (rows[0], rows[1].astype("i4")), TypeError, arrays=1)
+    add("format-cells-decrease", format_cells, (rows[0][::-1], rows[1]), ValueError, arrays=2)
+    add("format-cells-span", format_cells, (rows[0], rows[1][:2]), ValueError, arrays=2)
     return c
 
 

@@ -1,15 +1,22 @@
 """vtk.write where round trips cannot look: what it refuses, and that a refused
-or failed write leaves no file behind; a title's bytes; gzip output.
+or failed write leaves no file behind; a title's bytes; gzip output; that a
+file written a piece at a time is the same file whatever the pieces' size,
+and that the pieces are all the writer holds besides the mesh.
 (Round trips are in test_reader.py and test_vtk_truth.py.)"""
 
 import gzip
+import itertools
 import re
+import tracemalloc
 
 import numpy as np
 import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from mesh_strategies import meshes
 
 from veltrane.codecs import vtk
-from veltrane.codecs.vtk import ArrayInfo, CellBlock, Mesh, _encode
+from veltrane.codecs.vtk import ArrayInfo, CellBlock, Mesh, _chunks, _encode, _write_data
 
 
 def grid(cells=(), types=(), n=3, **kw):
@@ -134,3 +141,90 @@ def test_binary_strings_of_every_length_prefix(tmp_path):
     mesh = Mesh(dataset="FIELD", field_data={"s": np.array(values)})
     vtk.write(tmp_path / "s.vtk", mesh, binary=True)
     assert vtk.read(tmp_path / "s.vtk").field_data["s"].tolist() == values
+
+
+def small_pieces(mp, size):
+    for module in (_chunks, _encode, _write_data):
+        mp.setattr(module, "CHUNK", size)
+
+
+def pieces_mesh():
+    """A cell and a row longer than a small piece, bits and strings that do not
+    fill one, colours, hexahedra whose nodes the 4.2 layout reorders."""
+    n = 27
+    return Mesh(
+        points=np.arange(3.0 * n).reshape(n, 3) / 7,
+        cells={"CELLS": CellBlock.from_cells([list(range(n)), [0, 1, 2], list(range(27))])},
+        cell_types=[2, 5, 72],
+        point_data={
+            "wide": np.arange(n * 7.0).reshape(n, 7),
+            "bits": np.arange(n) % 3 == 0,
+            "s": np.array(["x" * i for i in range(n)]),
+            "c": np.arange(4 * n, dtype=np.uint8).reshape(n, 4),
+        },
+        point_info={"c": ArrayInfo("color_scalars")},
+        cell_data={"f": np.array([0.1, -2.5, 1e30], np.float32)},
+    )
+
+
+def written(path, mesh, version, binary, size=None):
+    with pytest.MonkeyPatch.context() as mp:
+        if size is not None:
+            small_pieces(mp, size)
+        vtk.write(path, mesh, version=version, binary=binary)
+    return path.read_bytes()
+
+
+@pytest.mark.parametrize("version, binary", list(itertools.product(["4.2", "5.1"], [False, True])))
+def test_small_pieces_make_the_same_file(tmp_path, version, binary):
+    mesh = pieces_mesh()
+    whole = written(tmp_path / "m.vtk", mesh, version, binary)
+    for size in (1, 3, 8):
+        assert written(tmp_path / "m.vtk", mesh, version, binary, size) == whole, size
+    back = vtk.read(tmp_path / "m.vtk")
+    assert back.cells["CELLS"].connectivity.tolist() == mesh.cells["CELLS"].connectivity.tolist()
+    assert back.point_data["s"].tolist() == mesh.point_data["s"].tolist()
+    assert back.point_data["bits"].tolist() == mesh.point_data["bits"].tolist()
+
+
+@settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
+@given(
+    mesh=meshes(),
+    version=st.sampled_from(["4.2", "5.1"]),
+    binary=st.booleans(),
+    size=st.integers(1, 9),
+)
+def test_any_mesh_in_any_pieces(tmp_path, mesh, version, binary, size):
+    whole = written(tmp_path / "m.vtk", mesh, version, binary)
+    assert written(tmp_path / "m.vtk", mesh, version, binary, size) == whole
+
+
+@pytest.mark.parametrize("mesh, message", REFUSALS, ids=[m for _, m in REFUSALS])
+def test_refusals_a_piece_at_a_time(tmp_path, monkeypatch, mesh, message):
+    small_pieces(monkeypatch, 1)
+    with pytest.raises(ValueError, match=re.escape(message)):
+        vtk.write(tmp_path / "x.vtk", mesh)
+
+
+@pytest.mark.parametrize("name, binary", [("m.vtk", False), ("m.vtk", True), ("m.vtk.gz", False)])
+def test_holds_a_few_pieces_besides_the_mesh(tmp_path, name, binary):
+    # 54 MB of arrays and 87 MB of text: the writer's checks, text and
+    # big-endian copies go a piece at a time, each a few MiB at most.
+    n = 600_000
+    rng = np.random.default_rng(0)
+    mesh = Mesh(
+        points=rng.uniform(-1, 1, (n, 3)),
+        cells={"CELLS": CellBlock(rng.integers(0, n, 4 * n), np.arange(0, 4 * n + 1, 4))},
+        cell_types=np.full(n, 10, np.uint8),
+        point_data={"v": rng.uniform(size=(n, 3)), "b": rng.integers(0, 2, n).astype(bool)},
+        point_info={"v": ArrayInfo("vectors")},
+    )
+    tracemalloc.start()
+    try:
+        vtk.write(tmp_path / name, mesh, binary=binary)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < 10 * 2**20

@@ -21,5 +21,8 @@ PyObject* split_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs)
 
 // read_cells.cpp
 PyObject* read_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+// format.cpp
+PyObject* format_numbers(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* format_cells(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace veltrane::blocks

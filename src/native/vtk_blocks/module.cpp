@@ -20,7 +20,10 @@ constexpr char kModuleDoc[] =
     "`data` is any object that exports a C-contiguous buffer of bytes. Readers\n"
     "return a tuple whose first item is the result, or None where they cannot\n"
     "take the block whole, followed by where: (value..., end) or (None, where...).\n"
-    "A decline never raises; exceptions are for bad arguments and MemoryError.";
+    "A decline never raises; exceptions are for bad arguments and MemoryError.\n"
+    "\n"
+    "The formatters go the other way, for the writer: arrays in, the text of an\n"
+    "ASCII block out as bytes, made from a private copy with the GIL released.";
 
 constexpr char kReadAsciiDoc[] =
     "read_ascii($module, data, pos, count, type, threads=1, /)\n--\n\n"
@@ -105,6 +108,25 @@ PyObject* tune(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return Py_BuildValue("(nnn)", old.release_count, old.thread_count, old.chunk_bytes);
 }
 
+constexpr char kFormatNumbersDoc[] =
+    "format_numbers($module, values, per_line, /)\n--\n\n"
+    "The values of an array of bools, integers, float32 or float64, in C order,\n"
+    "as text: `per_line` to a line, a space between them, each line ended by\n"
+    "'\\n', the last one too when it is short.\n"
+    "\n"
+    "Floats are the shortest text that reads back to the same value in their\n"
+    "own width; a float32 whose text a reader going through a double would\n"
+    "round twice gets its double's text instead. NaN is 'nan' or '-nan' by its\n"
+    "sign bit, the infinities 'inf' and '-inf'. Bools are 0 and 1.";
+
+constexpr char kFormatCellsDoc[] =
+    "format_cells($module, offsets, connectivity, /)\n--\n\n"
+    "Cells as the rows of the classic layout, one to a line: 'size i0 i1 ...'.\n"
+    "\n"
+    "Both are 1-D int64 arrays. Cell j holds connectivity[offsets[j] - offsets[0]\n"
+    ":offsets[j + 1] - offsets[0]], so that a run of cells takes its slice of\n"
+    "each; the offsets must never decrease and span the whole connectivity.";
+
 template <PyObject* (*f)(PyObject*, PyObject* const*, Py_ssize_t)>
 PyCFunction fastcall() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -119,6 +141,8 @@ PyMethodDef methods[] = {
     {"split_cells", fastcall<split_cells>(), METH_FASTCALL, kSplitCellsDoc},
     {"read_cells", fastcall<read_cells>(), METH_FASTCALL, kReadCellsDoc},
     {"_tune", fastcall<tune>(), METH_FASTCALL, kTuneDoc},
+    {"format_numbers", fastcall<format_numbers>(), METH_FASTCALL, kFormatNumbersDoc},
+    {"format_cells", fastcall<format_cells>(), METH_FASTCALL, kFormatCellsDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

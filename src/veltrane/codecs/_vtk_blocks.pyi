@@ -1,4 +1,5 @@
-"""The VTK reader's work on a file's bytes: runs of numbers, tokens, lines and cells."""
+"""The VTK reader's work on a file's bytes: runs of numbers, tokens, lines and cells;
+the writer's ASCII text."""
 
 from collections.abc import Buffer
 from typing import Literal, TypeVar, overload
@@ -68,3 +69,9 @@ def split_cells(
     stream: npt.NDArray[np.integer], n: int, /
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]] | tuple[None, int, int]: ...
 def _tune(release_count: int, thread_count: int, chunk_bytes: int, /) -> tuple[int, int, int]: ...
+def format_numbers(
+    values: npt.NDArray[np.bool | np.integer | np.floating], per_line: int, /
+) -> bytes: ...
+def format_cells(
+    offsets: npt.NDArray[np.int64], connectivity: npt.NDArray[np.int64], /
+) -> bytes: ...

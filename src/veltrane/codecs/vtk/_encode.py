@@ -1,24 +1,33 @@
 """Values as the bytes of a block: text as ASCII files spell them, or raw
-big-endian values as BINARY files hold them.
+big-endian values as BINARY files hold them, a piece at a time.
 
 The two encoders answer the same four calls, so the layout never asks which
-one it has, and the text one can give way to a faster formatter without the
-layout noticing. Values come in checked: the right dtype for their type code,
-str for strings, bytes for colours.
+one it has. Each call yields the block's bytes in pieces of CHUNK values or
+fewer, made as they are written, so that no piece is the size of the mesh.
+Numbers and cells take their text from the native formatter; `number_words`
+is the same text made in Python, for header words.
+
+Values come in checked: numbers exactly of their type code's type, in any
+dtype that holds them (a piece is cast as it goes); str for strings; uint8
+for colours.
 """
 
 from __future__ import annotations
 
-import operator
-from collections.abc import Sequence
+from collections.abc import Callable, Iterable, Iterator
 from typing import Protocol
 
 import numpy as np
 
+from ._chunks import CHUNK, spans
 from ._keywords import escape
+from ._native import blocks
 
-# What an encoder hands back: pieces to write one after the other.
-Chunks = list[bytes | np.ndarray]
+# What an encoder yields: pieces to write one after the other.
+Piece = bytes | memoryview | np.ndarray
+Pieces = Iterator[Piece]
+# A run of cells: its offsets (int64, from any value) and its indices.
+Run = tuple[np.ndarray, np.ndarray]
 
 # The file's dtype for each type code of a BINARY block. vtkIdType ('n') is
 # 32 bits there, as the VTK library writes and reads it.
@@ -26,6 +35,8 @@ _BIG = {
     code: np.dtype(big)
     for code, big in zip("cbBhHiInqQfd", "i1 i1 u1 >i2 >u2 >i4 >u4 >i4 >i8 >u8 >f4 >f8".split())
 }
+# The dtype whose text each type code's values get.
+_TEXT = {code: big.newbyteorder("=") for code, big in _BIG.items()} | {"?": np.dtype(np.bool_)}
 
 # A colour byte b as the fraction b/255 in six digits: VTK's reader turns it
 # back into b (float32, times 255 in double, plus a half, truncated), and so
@@ -36,19 +47,20 @@ _COLOR_WORDS = ["%g" % (b / 255.0) for b in range(256)]
 class Encoder(Protocol):
     binary: bool
 
-    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Chunks:
-        """Numeric values of a type code, `per_line` to a line in text."""
+    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Pieces:
+        """Numeric values of a type code, `per_line` to a line in text (a 2-D
+        array's row length)."""
         ...
 
-    def rows(self, values: np.ndarray, ends: np.ndarray) -> Chunks:
-        """int32 values in rows that end before each index of `ends` (cells)."""
+    def cells(self, runs: Iterable[Run]) -> Pieces:
+        """Cells in the 4.2 layout, 'size i0 i1 ...', one run after another."""
         ...
 
-    def colors(self, values: np.ndarray, per_line: int) -> Chunks:
+    def colors(self, values: np.ndarray, per_line: int) -> Pieces:
         """Colour components, uint8."""
         ...
 
-    def strings(self, values: Sequence[str]) -> Chunks:
+    def strings(self, values: np.ndarray) -> Pieces:
         """String values."""
         ...
 
@@ -58,23 +70,27 @@ class TextEncoder:
 
     binary = False
 
-    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Chunks:
-        return [_lines(number_words(values, code), per_line)]
+    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Pieces:
+        dtype = _TEXT[code]
+        return _text(
+            values, per_line, lambda v, k: blocks.format_numbers(v.astype(dtype, copy=False), k)
+        )
 
-    def rows(self, values: np.ndarray, ends: np.ndarray) -> Chunks:
-        words = list(map(str, values.tolist()))
-        seps = [" "] * len(words)
-        for end in ends.tolist():
-            seps[end - 1] = "\n"
-        return ["".join(map(operator.add, words, seps, strict=True)).encode("ascii")]
+    def cells(self, runs: Iterable[Run]) -> Pieces:
+        for offsets, conn in runs:
+            if len(offsets) == 2 and len(conn) > CHUNK:
+                # A cell too big for one piece: its row as a line of numbers.
+                yield b"%d " % len(conn)
+                yield from self.numbers(conn, "q", len(conn))
+            else:
+                yield blocks.format_cells(offsets, conn.astype(np.int64, copy=False))
 
-    def colors(self, values: np.ndarray, per_line: int) -> Chunks:
-        words = [_COLOR_WORDS[b] for b in values.ravel().tolist()]
-        return [_lines(words, per_line)]
+    def colors(self, values: np.ndarray, per_line: int) -> Pieces:
+        return _text(values, per_line, lambda v, k: _lines(_color_words(v), k))
 
-    def strings(self, values: Sequence[str]) -> Chunks:
+    def strings(self, values: np.ndarray) -> Pieces:
         # One to a line, as VTK's writer puts them; an empty string is an empty line.
-        return ["".join(escape(v) + "\n" for v in values).encode("ascii")]
+        return _batches(values, lambda v: (escape(v) + "\n").encode("ascii"))
 
 
 class BinaryEncoder:
@@ -82,27 +98,115 @@ class BinaryEncoder:
 
     binary = True
 
-    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Chunks:
-        flat = values.ravel()
+    def numbers(self, values: np.ndarray, code: str, per_line: int) -> Pieces:
         if code == "?":
-            # Most significant bit first, the last byte padded with zeros.
-            return [np.packbits(flat).tobytes(), b"\n"]
-        return [flat.astype(_BIG[code]).view(np.uint8), b"\n"]
+            yield from _bits(values, per_line)
+        else:
+            for part, _ in _parts(values, per_line):
+                yield part.astype(_BIG[code]).reshape(-1).view(np.uint8)
+        yield b"\n"
 
-    def rows(self, values: np.ndarray, ends: np.ndarray) -> Chunks:
-        return self.numbers(values, "i", 1)
+    def cells(self, runs: Iterable[Run]) -> Pieces:
+        for offsets, conn in runs:
+            if len(offsets) == 2 and len(conn) > CHUNK:
+                yield np.array([len(conn)], ">i4").view(np.uint8)
+                for part, _ in _parts(conn, 1):
+                    yield part.astype(">i4").view(np.uint8)
+            else:
+                yield _stream(offsets, conn).view(np.uint8)
+        yield b"\n"
 
-    def colors(self, values: np.ndarray, per_line: int) -> Chunks:
-        return [np.ascontiguousarray(values.ravel(), np.uint8).tobytes(), b"\n"]
+    def colors(self, values: np.ndarray, per_line: int) -> Pieces:
+        for part, _ in _parts(values, per_line):
+            yield part.astype(np.uint8).reshape(-1)
+        yield b"\n"
 
-    def strings(self, values: Sequence[str]) -> Chunks:
-        parts = []
-        for v in values:
-            raw = v.encode("utf-8", "surrogateescape")
-            parts.append(_length_prefix(len(raw)))
-            parts.append(raw)
-        parts.append(b"\n")
-        return [b"".join(parts)]
+    def strings(self, values: np.ndarray) -> Pieces:
+        yield from _batches(values, _prefixed)
+        yield b"\n"
+
+
+def _parts(values: np.ndarray, per_line: int) -> Iterator[tuple[np.ndarray, bool]]:
+    """The values in C order, in views of CHUNK values or fewer: whole lines of
+    `per_line` (a 2-D array's row length), or, of lines longer than CHUNK,
+    parts of one line; each with whether it ends a line."""
+    if per_line <= CHUNK:
+        step = CHUNK // per_line * (per_line if values.ndim == 1 else 1)
+        for lo in range(0, len(values), step):
+            yield values[lo : lo + step], True
+        return
+    lines: Iterable[np.ndarray] = values
+    if values.ndim == 1:
+        lines = (values[i : i + per_line] for i in range(0, len(values), per_line))
+    for line in lines:
+        for lo in range(0, len(line), CHUNK):
+            yield line[lo : lo + CHUNK], lo + CHUNK >= len(line)
+
+
+def _text(values: np.ndarray, per_line: int, fmt: Callable[[np.ndarray, int], bytes]) -> Pieces:
+    """The text of the values by `fmt(part, per_line)`, piece by piece; a line
+    longer than a piece is joined from the text of its parts."""
+    wide = per_line > CHUNK
+    for part, ends_line in _parts(values, per_line):
+        text = fmt(part, part.size if wide else per_line)
+        if ends_line:
+            yield text
+        else:
+            yield memoryview(text)[:-1]
+            yield b" "
+
+
+def _bits(values: np.ndarray, per_line: int) -> Pieces:
+    # Most significant bit first, the last byte padded with zeros; a part's
+    # bits beyond a whole byte go with the next part.
+    rest = np.zeros(0, np.bool_)
+    for part, _ in _parts(values, per_line):
+        flat = np.concatenate([rest, part.reshape(-1)])
+        whole = len(flat) - len(flat) % 8
+        yield np.packbits(flat[:whole]).tobytes()
+        rest = flat[whole:]
+    if rest.size:
+        yield np.packbits(rest).tobytes()
+
+
+def _stream(offsets: np.ndarray, conn: np.ndarray) -> np.ndarray:
+    """A run of cells as 'size i0 i1 ... size ...' in big-endian int32."""
+    sizes = np.diff(offsets)
+    n = len(sizes)
+    out = np.empty(n + len(conn), ">i4")
+    if n and (sizes == sizes[0]).all():
+        # Cells of one size are the rows of a table.
+        rows = out.reshape(n, -1)
+        rows[:, 0] = sizes[0]
+        rows[:, 1:] = conn.reshape(n, -1)
+        return out
+    heads = offsets[:-1] - offsets[0] + np.arange(n)
+    out[heads] = sizes
+    body = np.ones(len(out), np.bool_)
+    body[heads] = False
+    out[body] = conn
+    return out
+
+
+def _batches(values: np.ndarray, encode: Callable[[str], bytes]) -> Pieces:
+    """The bytes of each string by `encode`, joined a batch of CHUNK bytes at a time."""
+    batch: list[bytes] = []
+    size = 0
+    flat = values.reshape(-1)
+    for lo, hi in spans(len(flat)):
+        for v in flat[lo:hi].tolist():
+            raw = encode(v)
+            batch.append(raw)
+            size += len(raw)
+            if size >= CHUNK:
+                yield b"".join(batch)
+                batch, size = [], 0
+    yield b"".join(batch)
+
+
+def _prefixed(v: str) -> bytes:
+    raw = v.encode("utf-8", "surrogateescape")
+    return _length_prefix(len(raw)) + raw
 
 
 def _length_prefix(n: int) -> bytes:
@@ -115,6 +219,10 @@ def _length_prefix(n: int) -> bytes:
     if n < 1 << 30:
         return (0x40000000 | n).to_bytes(4, "big")
     return n.to_bytes(8, "big")
+
+
+def _color_words(values: np.ndarray) -> list[str]:
+    return [_COLOR_WORDS[b] for b in values.reshape(-1).tolist()]
 
 
 def _lines(words: list[str], per_line: int) -> bytes:

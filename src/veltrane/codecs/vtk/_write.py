@@ -1,6 +1,7 @@
 """Writing a Mesh as a legacy file: the public ``write``, the layout of each
 dataset (preamble, geometry, cells, data sections), and the file itself, which
-appears under its name only once it is whole.
+appears under its name only once it is whole. The layout refers to the mesh's
+arrays; their bytes are made a piece at a time as the file is written.
 """
 
 from __future__ import annotations
@@ -15,7 +16,8 @@ from collections.abc import Iterator
 import numpy as np
 
 from ._cells import swap_hexahedron_edges
-from ._encode import Chunks, Encoder, encoder, number_words
+from ._chunks import cell_runs
+from ._encode import Encoder, Pieces, Run, encoder, number_words
 from ._mesh import CellBlock, Mesh, structured_cells
 from ._write_checks import (
     cell_blocks,
@@ -136,19 +138,9 @@ def _cell_geometry(
             )
             blocks.append(Block("CONNECTIVITY vtktypeint64\n", conn, code="q", per_line=9))
             continue
-        if types is not None:
-            # The 4.2 layout holds these hexahedra in another node order.
-            conn = swap_hexahedron_edges(CellBlock(conn, offsets), types).connectivity
-        sizes = np.diff(offsets)
-        heads = offsets[:-1] + np.arange(n)
-        stream = np.empty(n + len(conn), np.int64)
-        stream[heads] = sizes
-        body = np.ones(len(stream), bool)
-        body[heads] = False
-        stream[body] = conn
-        blocks.append(Block(f"{kw} {n} {len(stream)}\n", (stream, heads + sizes + 1), "rows"))
+        blocks.append(Block(f"{kw} {n} {n + len(conn)}\n", (conn, offsets, types), "cells"))
     if types is not None and n_cells:
-        blocks.append(Block(f"CELL_TYPES {n_cells}\n", types.astype(np.int32), code="i"))
+        blocks.append(Block(f"CELL_TYPES {n_cells}\n", types, code="i"))
     return n_points, n_cells
 
 
@@ -180,7 +172,7 @@ def _structured_geometry(
             blocks.append(coordinate_block(header, values, declared, binary))
 
 
-def _chunks(blocks: list[Block], enc: Encoder) -> Iterator[bytes | np.ndarray]:
+def _pieces(blocks: list[Block], enc: Encoder) -> Pieces:
     for b in blocks:
         yield b.header.encode("utf-8", "surrogateescape")
         if b.values is not None:
@@ -189,14 +181,25 @@ def _chunks(blocks: list[Block], enc: Encoder) -> Iterator[bytes | np.ndarray]:
             yield b.after.encode("ascii")
 
 
-def _encoded(b: Block, enc: Encoder) -> Chunks:
-    if b.kind == "rows":
-        return enc.rows(*b.values)
+def _encoded(b: Block, enc: Encoder) -> Pieces:
+    if b.kind == "cells":
+        return enc.cells(_runs(*b.values))
     if b.kind == "colors":
         return enc.colors(b.values, b.per_line)
     if b.kind == "strings":
         return enc.strings(b.values)
     return enc.numbers(b.values, b.code, b.per_line)
+
+
+def _runs(conn: np.ndarray, offsets: np.ndarray, types: np.ndarray | None) -> Iterator[Run]:
+    """The cells of a section run by run, offsets as int64, and the
+    hexahedra of an unstructured grid in the node order of the 4.2 layout."""
+    for j0, j1 in cell_runs(offsets):
+        run = offsets[j0 : j1 + 1].astype(np.int64)
+        ids = conn[run[0] : run[-1]]
+        if types is not None:
+            ids = swap_hexahedron_edges(CellBlock(ids, run - run[0]), types[j0:j1]).connectivity
+        yield run, ids
 
 
 def _write_file(target: str, blocks: list[Block], enc: Encoder) -> None:
@@ -207,11 +210,11 @@ def _write_file(target: str, blocks: list[Block], enc: Encoder) -> None:
         with os.fdopen(fd, "wb") as raw:
             if target.endswith(".gz"):
                 with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0) as packed:
-                    for chunk in _chunks(blocks, enc):
-                        packed.write(chunk)
+                    for piece in _pieces(blocks, enc):
+                        packed.write(piece)
             else:
-                for chunk in _chunks(blocks, enc):
-                    raw.write(chunk)
+                for piece in _pieces(blocks, enc):
+                    raw.write(piece)
         os.replace(tmp, target)
     except BaseException:
         with contextlib.suppress(OSError):

@@ -1,13 +1,15 @@
 """The checks a mesh must pass before the writer puts down a byte: version and
 title, the geometry of its dataset, its cells, and the names and shapes of its
 data arrays. Each failure is a ValueError that says what is wrong; what passes
-comes back in the form the writer lays out.
+comes back in the form the writer lays out, the mesh's own arrays where they
+can be, never a copy of one: big arrays are checked a piece at a time.
 """
 
 from __future__ import annotations
 
 import numpy as np
 
+from ._chunks import cell_runs, spans
 from ._keywords import CELL_SECTIONS, CELL_TYPE_NAMES, CELL_TYPES, DATASETS, POLYHEDRON, escape
 from ._mesh import Mesh
 
@@ -103,7 +105,9 @@ def table(values: object, n: int | None, what: str) -> np.ndarray:
         a = a.astype(np.str_)
         kind = "U"
     if kind == "U":
-        text_bytes("".join(a.ravel().tolist()), what)
+        flat = a.reshape(-1)
+        for lo, hi in spans(len(flat)):
+            text_bytes("".join(flat[lo:hi].tolist()), what)
         return a
     if kind in "biu" and a.dtype.itemsize in (1, 2, 4, 8):
         return a.astype(a.dtype.newbyteorder("="), copy=False)
@@ -113,12 +117,13 @@ def table(values: object, n: int | None, what: str) -> np.ndarray:
 
 
 def points_of(mesh: Mesh) -> np.ndarray:
+    """The points, numbers of any dtype the writer takes as float64."""
     points = np.asarray(mesh.points)
     if points.ndim != 2 or points.shape[1] != 3:
         raise ValueError(f"points must have shape (n, 3), not {points.shape}")
     if points.dtype.kind not in "biuf":
         raise ValueError(f"points must be numbers, not {points.dtype}")
-    return points.astype(np.float64, copy=False)
+    return points
 
 
 def dimensions_of(mesh: Mesh, dataset: str) -> tuple[int, int, int]:
@@ -160,8 +165,8 @@ def check_no_cells(mesh: Mesh, dataset: str) -> None:
 def cell_blocks(
     mesh: Mesh, dataset: str, n_points: int
 ) -> tuple[dict[str, tuple[np.ndarray, np.ndarray]], np.ndarray | None]:
-    """Each non-empty cell section as (connectivity, offsets), int64, checked; the
-    cell types of an unstructured grid."""
+    """Each non-empty cell section as (connectivity, offsets), checked; the cell
+    types of an unstructured grid. All are 1-D integer arrays as given."""
     sections = CELL_SECTIONS[dataset]
     unknown = [kw for kw in mesh.cells if kw not in sections]
     if unknown:
@@ -180,20 +185,21 @@ def cell_blocks(
     elif mesh.cell_types is not None and len(mesh.cell_types):
         raise ValueError(f"{dataset} has no cell_types: they belong to UNSTRUCTURED_GRID")
     for kw, (conn, offsets) in blocks.items():
-        sizes = np.diff(offsets)
-        heads = None
-        if types is not None:
-            _check_sizes(kw, sizes, types)
-            heads = _polyhedron_heads(kw, conn, offsets, types)
-        else:
-            bad = np.flatnonzero(sizes < _SECTION_LEAST[kw])
-            if bad.size:
-                j = int(bad[0])
-                raise ValueError(
-                    f"{kw}: cell {j} has {sizes[j]} points, fewer than the "
-                    f"{_SECTION_LEAST[kw]} a cell of this section needs"
-                )
-        _check_indices(kw, conn, offsets, heads, n_points)
+        for lo, hi in spans(len(offsets) - 1):
+            sizes = np.diff(offsets[lo : hi + 1].astype(np.int64))
+            if types is not None:
+                _check_sizes(kw, sizes, types[lo:hi].astype(np.intp), lo)
+            else:
+                bad = np.flatnonzero(sizes < _SECTION_LEAST[kw])
+                if bad.size:
+                    j = int(bad[0])
+                    raise ValueError(
+                        f"{kw}: cell {lo + j} has {sizes[j]} points, fewer than the "
+                        f"{_SECTION_LEAST[kw]} a cell of this section needs"
+                    )
+        for j0, j1 in cell_runs(offsets):
+            heads = None if types is None else _polyhedron_heads(kw, conn, offsets, types, j0, j1)
+            _check_indices(kw, conn, offsets, (int(offsets[j0]), int(offsets[j1])), heads, n_points)
     return blocks, types
 
 
@@ -202,44 +208,51 @@ def _arrays(kw: str, connectivity: object, offsets: object) -> tuple[np.ndarray,
     for what, a in (("connectivity", conn), ("offsets", offs)):
         if a.ndim != 1 or (a.size and a.dtype.kind not in "iu"):
             raise ValueError(f"{kw}: the {what} must be a 1-D array of integers")
-    if (
-        len(offs) < 1
-        or offs[0] != 0
-        or (len(offs) > 1 and np.diff(offs.astype(np.int64)).min() < 0)
-        or offs[-1] != len(conn)
-    ):
+    if len(offs) < 1 or offs[0] != 0 or not _never_decrease(offs) or offs[-1] != len(conn):
         raise ValueError(
             f"{kw}: offsets must start at 0, never decrease and end at "
             "the length of the connectivity"
         )
-    return conn.astype(np.int64), offs.astype(np.int64)
+    if not conn.size:
+        conn = conn.astype(np.int64)
+    return conn, offs
+
+
+def _never_decrease(a: np.ndarray) -> bool:
+    return not any((a[lo + 1 : hi + 1] < a[lo:hi]).any() for lo, hi in spans(len(a) - 1))
 
 
 def _cell_types(cell_types: object, n_cells: int) -> np.ndarray:
     types = np.asarray([] if cell_types is None else cell_types)
     if types.ndim != 1 or len(types) != n_cells:
         raise ValueError(f"cell_types has {len(types)} entries for {n_cells} cells")
-    if types.size and (types.dtype.kind not in "iu" or types.min() < 0 or types.max() > 255):
+    if not types.size:
+        return types.astype(np.int64)
+    if types.dtype.kind not in "iu" or types.min() < 0 or types.max() > 255:
         raise ValueError("cell types must be integers in 0 .. 255")
-    return types.astype(np.int64)
+    return types
 
 
-def _check_sizes(kw: str, sizes: np.ndarray, types: np.ndarray) -> None:
+def _check_sizes(kw: str, sizes: np.ndarray, types: np.ndarray, first: int) -> None:
+    """Sizes and types of the cells from `first` on."""
     exact, least = _EXACT[types], _LEAST[types]
     bad = np.flatnonzero(((exact >= 0) & (sizes != exact)) | (sizes < least))
     if bad.size:
         j = int(bad[0])
         name = CELL_TYPE_NAMES.get(int(types[j]), str(types[j]))
         need = f"{exact[j]}" if exact[j] >= 0 else f"at least {least[j]}"
-        raise ValueError(f"{kw}: cell {j} is a {name} of {sizes[j]} points, where {need} belong")
+        raise ValueError(
+            f"{kw}: cell {first + j} is a {name} of {sizes[j]} points, where {need} belong"
+        )
 
 
 def _polyhedron_heads(
-    kw: str, conn: np.ndarray, offsets: np.ndarray, types: np.ndarray
+    kw: str, conn: np.ndarray, offsets: np.ndarray, types: np.ndarray, j0: int, j1: int
 ) -> np.ndarray | None:
-    """Where the face counts and face sizes of the polyhedra stand: their entry is
-    'faces, size, ids.., size, ids..', and only the ids are point indices."""
-    cells = np.flatnonzero(types == POLYHEDRON)
+    """Where the face counts and face sizes of the polyhedra among cells j0 .. j1
+    stand: their entry is 'faces, size, ids.., size, ids..', and only the ids
+    are point indices."""
+    cells = j0 + np.flatnonzero(types[j0:j1] == POLYHEDRON)
     if not cells.size:
         return None
     heads = []
@@ -265,14 +278,26 @@ def _polyhedron_heads(
 
 
 def _check_indices(
-    kw: str, conn: np.ndarray, offsets: np.ndarray, heads: np.ndarray | None, n_points: int
+    kw: str,
+    conn: np.ndarray,
+    offsets: np.ndarray,
+    span: tuple[int, int],
+    heads: np.ndarray | None,
+    n_points: int,
 ) -> None:
-    bad = (conn < 0) | (conn >= n_points)
-    if heads is not None:
-        bad[heads] = False
-    where = np.flatnonzero(bad)
-    if where.size:
-        k = int(where[0])
-        j = int(np.searchsorted(offsets, k, side="right")) - 1
-        inside = f"0 .. {n_points - 1}" if n_points else "the empty range: there are no points"
-        raise ValueError(f"{kw}: cell {j} has point index {conn[k]}, outside {inside}")
+    """The point indices in conn[span], a piece at a time: the bounds alone where
+    no heads stand among them."""
+    for lo, hi in spans(span[1] - span[0]):
+        lo, hi = lo + span[0], hi + span[0]
+        part = conn[lo:hi]
+        if heads is None and part.min() >= 0 and part.max() < n_points:
+            continue
+        bad = (part < 0) | (part >= n_points)
+        if heads is not None:
+            bad[heads[(heads >= lo) & (heads < hi)] - lo] = False
+        where = np.flatnonzero(bad)
+        if where.size:
+            k = lo + int(where[0])
+            j = int(np.searchsorted(offsets, k, side="right")) - 1
+            inside = f"0 .. {n_points - 1}" if n_points else "the empty range: there are no points"
+            raise ValueError(f"{kw}: cell {j} has point index {conn[k]}, outside {inside}")

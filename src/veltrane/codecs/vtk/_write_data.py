@@ -9,11 +9,13 @@ its meaning is a ValueError here, never half a file.
 
 from __future__ import annotations
 
+from collections.abc import Iterator
 from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 
+from ._chunks import CHUNK, spans
 from ._keywords import TYPES, WRITE_TYPES, WRITE_TYPES_64, escape
 from ._mesh import ArrayInfo, Mesh
 from ._write_checks import name_word, table, text_bytes
@@ -24,8 +26,10 @@ class Block:
     """Header lines, then values as an encoder puts them down, then text after them.
 
     ``kind`` says which encoder call takes the values: 'numbers' (of type
-    ``code``, ``per_line`` to a line in text), 'rows' (values and row ends),
-    'colors' or 'strings'."""
+    ``code``, ``per_line`` to a line in text), 'cells' (connectivity, offsets
+    and the cell types of an unstructured grid, for the 4.2 layout), 'colors'
+    or 'strings'. Values are the mesh's own arrays, encoded as they are
+    written."""
 
     header: str
     values: Any = None
@@ -103,8 +107,9 @@ def declared_points_type(mesh: Mesh) -> str:
 
 
 def coordinate_block(header: str, values: np.ndarray, declared: str, binary: bool) -> Block:
-    """Points or coordinates (float64 in a Mesh) under the type they were declared
-    as, so that VTK's reader makes the same array of them.
+    """Points or coordinates (numbers of any dtype, taken as float64) under the
+    type they were declared as, so that VTK's reader makes the same array of
+    them.
 
     Text POINTS declared float are written as the doubles' own shortest text:
     this package reads POINTS text as the doubles it spells, and VTK's reader
@@ -113,20 +118,36 @@ def coordinate_block(header: str, values: np.ndarray, declared: str, binary: boo
     the type (raw floats and coordinates are read in their declared type);
     the rest is written as double, as is text beyond the range of a float."""
     points = header.startswith("POINTS")
+    per_line = 3 if points else 1
     low = declared.lower()
     entry = TYPES.get(low)
     if entry is not None and entry[1] in _COORDINATE_CODES and low not in REFUSED_TYPES:
         dtype, code = np.dtype(entry[0]), entry[1]
-        per_line = 3 if points else 1
-        with np.errstate(all="ignore"):
-            cast = values.astype(dtype)
-            if code == "f" and points and not binary:
-                if not (np.isinf(cast) & np.isfinite(values)).any():
-                    return Block(f"{header} {low}\n", values, code="d", per_line=3)
-            exact = np.array_equal(cast.astype(np.float64).view(np.uint64), values.view(np.uint64))
-        if exact:
-            return Block(f"{header} {low}\n", cast, code=code, per_line=per_line)
-    return Block(f"{header} double\n", values, code="d", per_line=3 if points else 1)
+        if code == "f" and points and not binary:
+            if not any(_overflows_float32(part) for part in _pieces(values)):
+                return Block(f"{header} {low}\n", values, code="d", per_line=3)
+        # Every value taken as float64 is a float64.
+        if dtype == np.float64 or all(_exactly(part, dtype) for part in _pieces(values)):
+            return Block(f"{header} {low}\n", values, code=code, per_line=per_line)
+    return Block(f"{header} double\n", values, code="d", per_line=per_line)
+
+
+def _pieces(values: np.ndarray) -> Iterator[np.ndarray]:
+    """The values as float64, a piece at a time."""
+    for lo, hi in spans(len(values), max(1, CHUNK // 3)):
+        yield values[lo:hi].astype(np.float64, copy=False)
+
+
+def _overflows_float32(values: np.ndarray) -> bool:
+    with np.errstate(over="ignore"):
+        return bool((np.isinf(values.astype(np.float32)) & np.isfinite(values)).any())
+
+
+def _exactly(values: np.ndarray, dtype: np.dtype) -> bool:
+    """Whether every value is one of the dtype, bit for bit."""
+    with np.errstate(all="ignore"):
+        back = values.astype(dtype).astype(np.float64)
+    return np.array_equal(back.view(np.uint64), values.view(np.uint64))
 
 
 def _fits_int32(values: np.ndarray) -> bool:
@@ -246,7 +267,7 @@ def _attribute(
 
 def _values(header: str, a: np.ndarray, code: str, k: int, after: str) -> Block:
     if code == "s":
-        return Block(header, a.ravel().tolist(), "strings", after=after)
+        return Block(header, a, "strings", after=after)
     return Block(header, a, "numbers", code, k, after)
 
 
