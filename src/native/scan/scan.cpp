@@ -254,10 +254,9 @@ std::size_t count_tokens(std::string_view text) noexcept {
   // 64 bytes at a time: their blanks as the bits of one word, the starts
   // those non-blanks whose lower neighbour is one.
   for (; n - i >= 64; i += 64) {
-    const std::uint64_t b = std::uint64_t{blanks16(p + i)} |
-                            std::uint64_t{blanks16(p + i + 16)} << 16 |
-                            std::uint64_t{blanks16(p + i + 32)} << 32 |
-                            std::uint64_t{blanks16(p + i + 48)} << 48;
+    const std::uint64_t b =
+        std::uint64_t{blanks16(p + i)} | std::uint64_t{blanks16(p + i + 16)} << 16 |
+        std::uint64_t{blanks16(p + i + 32)} << 32 | std::uint64_t{blanks16(p + i + 48)} << 48;
     count += static_cast<std::size_t>(std::popcount(~b & (b << 1 | before)));
     before = b >> 63;
   }
