@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import functools
 import os
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Literal
 
 import numpy as np
 
@@ -232,6 +232,6 @@ def _write(
     filename: str | os.PathLike[str],
     mesh: meshio.Mesh,
     binary: bool = True,
-    fmt_version: str = "5.1",
+    fmt_version: Literal["4.2", "5.1"] = "5.1",
 ) -> None:
     write(filename, from_meshio(mesh), version=fmt_version, binary=binary)

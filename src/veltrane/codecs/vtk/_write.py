@@ -12,6 +12,7 @@ import math
 import os
 import secrets
 from collections.abc import Iterator
+from typing import Literal
 
 import numpy as np
 
@@ -35,29 +36,48 @@ from ._write_data import Block, coordinate_block, data_blocks, dataset_field, de
 
 
 def write(
-    path: str | os.PathLike[str], mesh: Mesh, version: str = "4.2", binary: bool = False
+    path: str | os.PathLike[str],
+    mesh: Mesh,
+    version: Literal["4.2", "5.1"] = "4.2",
+    binary: bool = False,
 ) -> None:
-    """Writes a Mesh as a VTK legacy file: ASCII, or BINARY with ``binary=True``;
-    in the '4.2' layout of cells or the '5.1' one; gzip-compressed when the
-    path ends in '.gz'.
+    """Write a Mesh as a VTK legacy file.
 
     Every dataset the reader returns can be written, and each array keeps its
-    meaning: its role's section (SCALARS with its lookup table, COLOR_SCALARS,
-    VECTORS, ...; arrays without an ArrayInfo and the roles VTK's reader
-    refuses as FIELD arrays), its declared type name where the dtype matches
-    it, its component names, and its place in the order, so that reading the
-    file back, with this package or with the VTK library, gives the same
-    arrays and the same active attributes.
+    meaning: the section of its role (SCALARS with its lookup table,
+    COLOR_SCALARS, VECTORS, ...; arrays without an ArrayInfo, and the roles
+    the VTK library's reader refuses, as FIELD arrays), its declared type name
+    where the dtype matches it, its component names, and its place in the
+    order, so that reading the file back, with this package or with the VTK
+    library, gives the same arrays and the same active attributes.
 
-    ASCII floats are the shortest text that reads back to the same value in
-    their own width (a NaN keeps its sign, not its payload, and NaN and
-    infinities are spelled 'nan', 'inf', which the VTK library does not
-    read); BINARY keeps every bit. Names and strings are %XX-escaped.
+    Parameters
+    ----------
+    path : str or os.PathLike
+        Where to write; a path ending in '.gz' is written gzip-compressed. The
+        file is written beside it under a temporary name and renamed over it
+        when complete, so no partial file is ever left behind.
+    mesh : Mesh
+        What to write.
+    version : {'4.2', '5.1'}
+        The layout of cell sections: counts and indices (4.2), or OFFSETS and
+        CONNECTIVITY (5.1).
+    binary : bool
+        BINARY (big-endian raw values, every bit kept) instead of ASCII. In
+        ASCII, floats are the shortest text that reads back to the same value
+        in their own width (a NaN keeps its sign, not its payload; NaN and
+        infinities are spelled 'nan' and 'inf', which the VTK library's reader
+        does not take). Names and strings are %XX-escaped.
 
-    Raises ValueError naming what is wrong for a mesh that cannot be written,
-    before anything is written. The file is written beside the target under
-    a temporary name and renamed over it when complete, so no partial file is
-    left behind.
+    Raises
+    ------
+    ValueError
+        Naming what is wrong, before anything is written, for a mesh that
+        cannot be written: cell indices outside the points, cells too small
+        for their types, arrays of the wrong length, names or titles that
+        cannot be written, an unknown version.
+    OSError
+        When the file cannot be written.
     """
     blocks = layout(mesh, version, bool(binary))
     _write_file(os.fsdecode(os.fspath(path)), blocks, encoder(bool(binary)))
