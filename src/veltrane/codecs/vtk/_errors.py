@@ -4,7 +4,20 @@ from __future__ import annotations
 
 
 class VtkFormatError(ValueError):
-    """A file that cannot be read: says which file, which line (1-based) and why."""
+    """A file that cannot be read.
+
+    Its message is ``"PATH, line LINENO: REASON"``.
+
+    Attributes
+    ----------
+    path : str
+        The file: its path as given, ``'<bytes>'``, ``'<stdin>'`` or a file
+        object's name.
+    lineno : int
+        The line (1-based) where the problem stands.
+    reason : str
+        What is wrong, quoting at most a short, printable excerpt of the file.
+    """
 
     def __init__(self, path: str, lineno: int, reason: str) -> None:
         self.path = path
