@@ -235,7 +235,8 @@ def bench_cells(n, rounds, mixed):
     for threads in (1, 2):
         read = lambda: _vtk_blocks.read_cells(data, 0, n, total, threads)  # noqa: B023
         assert read()[0] is not None
-        t.add(f"read_cells over one buffer, {threads} thread(s)", median_time(read, rounds) / n)
+        suffix = "" if threads == 1 else ", 2 threads"
+        t.add(f"read_cells over one buffer{suffix}", median_time(read, rounds) / n)
     print("  ratios")
     t.speedup(
         "core, 2 threads vs 1",
@@ -244,8 +245,8 @@ def bench_cells(n, rounds, mixed):
     )
     t.speedup(
         "read_cells, 2 threads vs 1",
-        "read_cells over one buffer, 1 thread(s)",
-        "read_cells over one buffer, 2 thread(s)",
+        "read_cells over one buffer",
+        "read_cells over one buffer, 2 threads",
     )
     t.ratio("vs plain Python loop", "plain Python loop", "module", 14)
     if not mixed:
