@@ -3,8 +3,10 @@
     tools/in-env python benchmarks/bench.py            # the module and core only
     VELTRANE_ENV=bench tools/in-env python benchmarks/bench.py   # with pandas, meshio, VTK
 
-The writer's comparison with the VTK library's writer is in bench_write.py,
-run last.
+Then whole files: bench_read.py (four shapes of file, ASCII and BINARY, 1 and
+N threads, against the VTK library's reader and meshio, peak RSS of a read
+in a child), the BINARY floor of np.frombuffer, and bench_write.py (the
+writer against the VTK library's writer). --large adds the 372 MB file.
 
 Everything runs in this one process (VTK's reader, packaged for another
 Python, in a subprocess that times itself), several rounds each, and the
@@ -17,10 +19,8 @@ from __future__ import annotations
 
 import argparse
 import gc
-import gzip
 import io
 import random
-import shutil
 import statistics
 import subprocess
 import sys
@@ -30,6 +30,7 @@ import time
 from pathlib import Path
 
 import numpy as np
+from bench_read import bench_odd_files, bench_pool, bench_shapes, vtk_library_read
 from bench_write import bench_write
 
 from veltrane.codecs import _vtk_blocks, _vtk_parse, vtk
@@ -260,67 +261,6 @@ def bench_cells(n, rounds, mixed):
     )
 
 
-VTK_READ = textwrap.dedent("""
-    import sys, time
-    from vtkmodules.vtkIOLegacy import vtkUnstructuredGridReader
-    times = []
-    for _ in range(int(sys.argv[2])):
-        r = vtkUnstructuredGridReader()
-        r.SetFileName(sys.argv[1])
-        r.ReadAllScalarsOn(); r.ReadAllVectorsOn(); r.ReadAllFieldsOn()
-        t0 = time.perf_counter(); r.Update(); times.append(time.perf_counter() - t0)
-        assert r.GetOutput().GetNumberOfPoints() > 0
-    times.sort(); print(times[len(times) // 2])
-""")
-
-
-def vtk_library_read(path, rounds):
-    py = shutil.which("python3.14") or shutil.which("python3")
-    if py is None or py == sys.executable:
-        return None
-    probe = subprocess.run([py, "-c", "import vtkmodules.vtkIOLegacy"], capture_output=True)
-    if probe.returncode != 0:
-        return None
-    out = subprocess.run(
-        [py, "-c", VTK_READ, str(path), str(rounds)], capture_output=True, text=True, check=True
-    )
-    return float(out.stdout.split()[-1])
-
-
-def bench_files(rounds, tmp):
-    print("\nvtk.read, whole files (seconds, median)")
-    vtk_written = tmp / "grid.vtk"
-    vtk_written.write_bytes(gzip.decompress(EXAMPLE.read_bytes()))
-    one_per_line = tmp / "grid_one_record_a_line.vtk"
-    vtk.write(one_per_line, vtk.read(vtk_written), version="4.2")
-    for label, path in (("VTK-written", vtk_written), ("one record a line", one_per_line)):
-        size = path.stat().st_size / 2**20
-        print(f"  {label} ({size:.1f} MiB)")
-        t = Table("", "file", 1e9)
-        ours = median_time(lambda path=path: vtk.read(path), rounds)
-        print(f"    vtk.read                 {ours:8.3f} s")
-        others = {}
-        if meshio:
-            others["meshio"] = median_time(lambda path=path: meshio.read(path), rounds)
-        lib = vtk_library_read(path, rounds)
-        if lib is not None:
-            others["VTK library reader"] = lib
-        target = {"VTK-written": {"VTK library reader": 2, "meshio": 2.5}}.get(
-            label, {"VTK library reader": 3, "meshio": 3}
-        )
-        for name, secs in others.items():
-            r = secs / ours
-            ok = "ok" if r >= target[name] else "MISSED"
-            print(
-                f"    {name:<24} {secs:8.3f} s   vtk.read is {r:.2f}x faster "
-                f"(target >= {target[name]}x) {ok}"
-            )
-        if not others:
-            print("    (meshio and the VTK library are not installed here)")
-        del t
-    return vtk_written
-
-
 def binary_blocks(path):
     """(file dtype, count, offset) of each raw block vtk.read takes from a BINARY
     file, noted during one read."""
@@ -383,34 +323,24 @@ MEMORY = textwrap.dedent("""
     from bench import point_lines, cell_lines
     from veltrane.codecs import _vtk_parse, vtk
     what = sys.argv[2]
-    if what == "file":
-        tracemalloc.start()
-        mesh = vtk.read(sys.argv[3])
-        cur, peak = tracemalloc.get_traced_memory()
-        result = mesh.points.nbytes + sum(b.connectivity.nbytes + b.offsets.nbytes
-                                          for b in mesh.cells.values())
-        result += sum(a.nbytes for d in (mesh.point_data, mesh.cell_data) for a in d.values())
-        if mesh.cell_types is not None:
-            result += mesh.cell_types.nbytes
+    n = 10**6
+    lines = point_lines(n) if what == "points" else cell_lines(n, False)
+    tracemalloc.start()
+    base = tracemalloc.get_traced_memory()[0]
+    if what == "points":
+        out = _vtk_parse.parse_ascii_coords(lines, 0, n)
+        result = out.nbytes
     else:
-        n = 10**6
-        lines = point_lines(n) if what == "points" else cell_lines(n, False)
-        tracemalloc.start()
-        base = tracemalloc.get_traced_memory()[0]
-        if what == "points":
-            out = _vtk_parse.parse_ascii_coords(lines, 0, n)
-            result = out.nbytes
-        else:
-            out = _vtk_parse.parse_ascii_cells_v42(lines, 0, n)
-            result = out[0].nbytes + out[1].nbytes
-        cur, peak = tracemalloc.get_traced_memory()
-        peak -= base
+        out = _vtk_parse.parse_ascii_cells_v42(lines, 0, n)
+        result = out[0].nbytes + out[1].nbytes
+    cur, peak = tracemalloc.get_traced_memory()
+    peak -= base
     print(peak, result)
 """)
 
 
-def bench_memory(file_path):
-    print("\npeak memory (tracemalloc: Python and NumPy allocations)")
+def bench_memory():
+    print("\n_vtk_parse, peak memory (tracemalloc: Python and NumPy allocations)")
     for what in ("points", "cells"):
         out = subprocess.run(
             [sys.executable, "-c", MEMORY, str(HERE), what],
@@ -425,26 +355,13 @@ def bench_memory(file_path):
             f"  10^6-line {what} call: peak {peak / 2**20:7.1f} MiB, result {result / 2**20:7.1f}"
             f" MiB, above the result {extra:6.2f} MiB (target <= 1 MiB) {ok}"
         )
-    out = subprocess.run(
-        [sys.executable, "-c", MEMORY, str(HERE), "file", str(file_path)],
-        check=True,
-        capture_output=True,
-        text=True,
-    ).stdout.split()
-    peak, result = int(out[0]), int(out[1])
-    size = file_path.stat().st_size
-    limit = 4 * size + result
-    ok = "ok" if peak <= limit else "MISSED"
-    print(
-        f"  vtk.read of {size / 2**20:.1f} MiB: peak {peak / 2**20:7.1f} MiB, "
-        f"{(peak - result) / size:.2f}x the file above the result (target < 4x) {ok}"
-    )
 
 
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--rounds", type=int, default=5)
     p.add_argument("--quick", action="store_true", help="small sizes, for a smoke test")
+    p.add_argument("--large", action="store_true", help="add the 5M-point file (372 MB)")
     args = p.parse_args(argv)
     sizes = [10**3, 10**4] if args.quick else [10**4, 10**5, 10**6, 10**7]
     n_cells = 10**4 if args.quick else 10**6
@@ -456,11 +373,15 @@ def main(argv=None):
     bench_points(sizes, args.rounds)
     bench_cells(n_cells, args.rounds, mixed=False)
     bench_cells(n_cells, args.rounds, mixed=True)
+    bench_memory()
+    rounds = 3 if args.quick else args.rounds
     with tempfile.TemporaryDirectory() as tmp:
-        path = bench_files(3 if args.quick else args.rounds, Path(tmp))
-        bench_binary(3 if args.quick else args.rounds, Path(tmp), path)
-        bench_memory(path)
-        bench_write(3 if args.quick else args.rounds, Path(tmp), quick=args.quick)
+        tmp = Path(tmp)
+        bench_shapes(rounds, tmp, meshio, large=args.large, quick=args.quick)
+        bench_binary(rounds, tmp, tmp / "grid_vtk.vtk")
+        bench_odd_files(rounds, tmp)
+        bench_pool(rounds, tmp)
+        bench_write(rounds, tmp, quick=args.quick)
 
 
 if __name__ == "__main__":
