@@ -194,6 +194,10 @@ def bench_shapes(rounds, tmp, meshio, large=False, quick=False):
             f"  cost per byte, ASCII, 1 thread: {spread:.2f}x from cheapest to dearest file "
             f"(target within 1.3x) {mark(spread <= 1.3)}"
         )
+    # The same shape of file at two sizes: what the file's size alone costs.
+    tets = [v for k, v in per_byte.items() if "tetrahedra" in k]
+    if len(tets) == 2:
+        print(f"  cost per byte, 5M tetrahedra against 1M: {tets[1] / tets[0]:.2f}x")
 
 
 def bench_odd_files(rounds, tmp):

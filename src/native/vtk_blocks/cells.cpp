@@ -9,6 +9,7 @@
 
 #include "args.hpp"
 #include "blocks.hpp"
+#include "csr.hpp"
 #include "gil.hpp"
 #include "parallel.hpp"
 #include "ref.hpp"
@@ -93,34 +94,36 @@ PyObject* split(PyArrayObject* stream, Py_ssize_t n) {
                  PyArray_ISBYTESWAPPED(stream)};
   // Every cell takes a value at least, so more cells than values cannot be
   // whole: nothing sized by n is made for them.
-  Ref offsets, conn;
-  std::int64_t *offsets_out = nullptr, *conn_out = nullptr;
-  if (n <= len) {
-    // Whole cells leave exactly len - n indices.
-    npy_intp offsets_dims[] = {n + 1}, conn_dims[] = {len - n};
-    offsets = Ref::steal(PyArray_SimpleNew(1, offsets_dims, NPY_INT64));
-    if (!offsets) return nullptr;
-    conn = Ref::steal(PyArray_SimpleNew(1, conn_dims, NPY_INT64));
-    if (!conn) return nullptr;
-    offsets_out =
-        static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(offsets.get())));
-    conn_out =
-        static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(conn.get())));
-    offsets_out[0] = 0;
-  }
+  // Whole cells leave exactly len - n indices.
+  Csr csr;
+  if (n <= len && !make_csr(n, len - n, csr)) return nullptr;
   Stop stop{};
   {
     // A stream nothing can write to is walked without the GIL when it is
     // long; a writable one keeps it, as read_ascii keeps it for a writable
     // buffer.
     Unlocked gil(!PyArray_ISWRITEABLE(stream) && len >= parallel::tuning().release_count);
-    stop = walk(items, len, n, offsets_out, conn_out, len - n);
+    stop = walk(items, len, n, csr.offsets_out, csr.conn_out, len - n);
   }
   if (!stop.whole) return Py_BuildValue("(Onn)", Py_None, stop.j, stop.p);
-  return PyTuple_Pack(2, offsets.get(), conn.get());
+  return PyTuple_Pack(2, csr.offsets.get(), csr.conn.get());
 }
 
 }  // namespace
+
+bool make_csr(Py_ssize_t n, Py_ssize_t conn_len, Csr& out) {
+  npy_intp offsets_dims[] = {n + 1}, conn_dims[] = {conn_len};
+  out.offsets = Ref::steal(PyArray_SimpleNew(1, offsets_dims, NPY_INT64));
+  if (!out.offsets) return false;
+  out.conn = Ref::steal(PyArray_SimpleNew(1, conn_dims, NPY_INT64));
+  if (!out.conn) return false;
+  out.offsets_out =
+      static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.offsets.get())));
+  out.conn_out =
+      static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.conn.get())));
+  out.offsets_out[0] = 0;
+  return true;
+}
 
 PyObject* split_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!check_nargs("split_cells", nargs, 2)) return nullptr;

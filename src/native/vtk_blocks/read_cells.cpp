@@ -10,6 +10,7 @@
 #include "args.hpp"
 #include "blocks.hpp"
 #include "convert.hpp"
+#include "csr.hpp"
 #include "ref.hpp"
 #include "run.hpp"
 
@@ -118,34 +119,22 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const parallel::Tuning tune = parallel::tuning();
   const bool whole = n <= size && size <= holdable;
   const bool threaded = whole && threads > 1 && size >= tune.thread_count;
-  Ref offsets, conn;
-  std::int64_t *offsets_out = nullptr, *conn_out = nullptr;
-  if (whole) {
-    npy_intp offsets_dims[] = {n + 1}, conn_dims[] = {threaded ? size : size - n};
-    offsets = Ref::steal(PyArray_SimpleNew(1, offsets_dims, NPY_INT64));
-    if (!offsets) return nullptr;
-    conn = Ref::steal(PyArray_SimpleNew(1, conn_dims, NPY_INT64));
-    if (!conn) return nullptr;
-    offsets_out =
-        static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(offsets.get())));
-    conn_out =
-        static_cast<std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(conn.get())));
-    offsets_out[0] = 0;
-  }
+  Csr csr;
+  if (whole && !make_csr(n, threaded ? size : size - n, csr)) return nullptr;
   // No numbers: whole for no cells, with nothing read and no line to end.
   if (size == 0) {
-    if (n == 0) return Py_BuildValue("(OOn)", offsets.get(), conn.get(), pos);
+    if (n == 0) return Py_BuildValue("(OOn)", csr.offsets.get(), csr.conn.get(), pos);
     return Py_BuildValue("(On)", Py_None, pos);
   }
 
   const char* from = data.bytes().data() + pos;
   const char* stop = data.bytes().data() + data.size();
-  Cutter cutter(n, size, offsets_out, conn_out);
+  Cutter cutter(n, size, csr.offsets_out, csr.conn_out);
   Outcome outcome{Outcome::kError, nullptr};
   {
     Unlocked gil(data.readonly() && std::min(size, holdable) >= tune.release_count);
     if (threaded) {
-      outcome = read_threaded(from, stop, size, cutter, conn_out, threads, gil);
+      outcome = read_threaded(from, stop, size, cutter, csr.conn_out, threads, gil);
     } else {
       auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
       outcome = scan_alone<Int64>(from, stop, 0, size, cut, gil);
@@ -160,10 +149,10 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     npy_intp dims[] = {size - n};
     PyArray_Dims shape = {dims, 1};
     Ref none = Ref::steal(
-        PyArray_Resize(reinterpret_cast<PyArrayObject*>(conn.get()), &shape, 0, NPY_CORDER));
+        PyArray_Resize(reinterpret_cast<PyArrayObject*>(csr.conn.get()), &shape, 0, NPY_CORDER));
     if (!none) return nullptr;
   }
-  return Py_BuildValue("(OOn)", offsets.get(), conn.get(), data.offset(outcome.at));
+  return Py_BuildValue("(OOn)", csr.offsets.get(), csr.conn.get(), data.offset(outcome.at));
 }
 
 }  // namespace veltrane::blocks
