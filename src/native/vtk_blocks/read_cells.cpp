@@ -45,6 +45,29 @@ class Cutter {
     return true;
   }
 
+  // Takes numbers[from..to) where they were read into the connectivity's own
+  // buffer, as the threaded read leaves them: a cell's indices move down
+  // by the counts before them, a cell at a time. Returns `to`, or where a
+  // number was refused.
+  std::ptrdiff_t take_in_place(std::int64_t* numbers, std::ptrdiff_t from, std::ptrdiff_t to) {
+    std::ptrdiff_t k = from;
+    while (k < to) {
+      if (left_ == 0) {
+        if (!take(numbers[k])) return k;
+        ++k;
+        continue;
+      }
+      const std::ptrdiff_t m = std::min<std::ptrdiff_t>(left_, to - k);
+      // The target starts below the source (a count came first): a forward
+      // copy moves the overlap right.
+      std::copy(numbers + k, numbers + k + m, numbers + (k - cells_));
+      taken_ += m;
+      left_ -= m;
+      k += m;
+    }
+    return to;
+  }
+
   bool whole() const { return cells_ == n_ && left_ == 0 && taken_ == size_; }
 
  private:
@@ -86,11 +109,10 @@ Outcome read_threaded(const char* from, const char* stop, Py_ssize_t size, Cutte
         // Up to the chunk's end, its bad number, or nothing of a chunk to
         // be read again: each part's index says where.
         const Part& part = run.parts[i];
-        for (std::ptrdiff_t k = run.chunks[i].first; k < part.index; ++k) {
-          if (!cutter.take(numbers[k])) {
-            refused = k;
-            return false;
-          }
+        const std::ptrdiff_t k = cutter.take_in_place(numbers, run.chunks[i].first, part.index);
+        if (k < part.index) {
+          refused = k;
+          return false;
         }
         if (part.kind == Part::kWhole) return true;
         failed = i;
