@@ -30,7 +30,7 @@ import time
 from pathlib import Path
 
 import numpy as np
-from bench_read import bench_odd_files, bench_pool, bench_shapes, vtk_library_read
+from bench_read import bench_odd_files, bench_pool, bench_shapes, medians, vtk_library_read
 from bench_write import bench_write
 
 from veltrane.codecs import _vtk_blocks, _vtk_parse, vtk
@@ -89,11 +89,11 @@ class Table:
 
 def bench_core(t, data, count, code, lines, rounds):
     """The scanning core over one buffer, on one thread and on two."""
-    for threads in (1, 2):
-        read = lambda: _vtk_blocks.read_ascii(data, 0, count, code, threads)  # noqa: B023
-        assert read()[0] is not None  # a read, not a decline
-        suffix = "" if threads == 1 else ", 2 threads"
-        t.add(f"scanning core over one buffer{suffix}", median_time(read, rounds) / lines)
+    reads = [lambda k=k: _vtk_blocks.read_ascii(data, 0, count, code, k) for k in (1, 2)]
+    assert reads[0]()[0] is not None  # a read, not a decline
+    one, two = medians(reads, rounds)
+    t.add("scanning core over one buffer", one / lines)
+    t.add("scanning core over one buffer, 2 threads", two / lines)
 
 
 # -- data ---------------------------------------------------------------------
@@ -233,11 +233,11 @@ def bench_cells(n, rounds, mixed):
     data = "\n".join(lines).encode()
     total = sum(len(x.split()) for x in lines)
     bench_core(t, data, total, "q", n, rounds)
-    for threads in (1, 2):
-        read = lambda: _vtk_blocks.read_cells(data, 0, n, total, threads)  # noqa: B023
-        assert read()[0] is not None
-        suffix = "" if threads == 1 else ", 2 threads"
-        t.add(f"read_cells over one buffer{suffix}", median_time(read, rounds) / n)
+    reads = [lambda k=k: _vtk_blocks.read_cells(data, 0, n, total, k) for k in (1, 2)]
+    assert reads[0]()[0] is not None
+    one, two = medians(reads, rounds)
+    t.add("read_cells over one buffer", one / n)
+    t.add("read_cells over one buffer, 2 threads", two / n)
     print("  ratios")
     t.speedup(
         "core, 2 threads vs 1",
