@@ -168,21 +168,6 @@ constexpr float kPow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8
 // where arithmetic is done in the type itself.
 static_assert(FLT_EVAL_METHOD == 0, "float and double arithmetic must round to their own type");
 
-// m * 10^e or m / 10^-e in T, when both operands are exact in T.
-template <class T, std::uint64_t kMaxMantissa, std::int64_t kMaxExponent, const T* kPowers>
-bool exact_value(const Decimal& d, T& value) noexcept {
-  if (d.mantissa == 0) {
-    value = d.negative ? -T(0) : T(0);
-    return true;
-  }
-  if (d.mantissa >= kMaxMantissa || d.exponent > kMaxExponent || d.exponent < -kMaxExponent)
-    return false;
-  const T m = static_cast<T>(d.mantissa);
-  const T v = d.exponent >= 0 ? m * kPowers[d.exponent] : m / kPowers[-d.exponent];
-  value = d.negative ? -v : v;
-  return true;
-}
-
 // Whether the text at p runs on for 16 bytes without a byte below '!'. Such
 // a token has too many digits for the short reader, but for a few spelled
 // with many zeros; trying it first would only slow the general reader down
@@ -197,28 +182,36 @@ bool long_token(const char* p) noexcept {
   return ((((a - kLow) & ~a) | ((b - kLow) & ~b)) & kTop) == 0;
 }
 
-}  // namespace
-
-bool parse_short_decimal(const char* first, const char* last, double& value,
-                         const char*& end) noexcept {
+// A short decimal at first as m * 10^e or m / 10^-e in T, when both operands
+// are exact in T.
+template <class T, std::uint64_t kMaxMantissa, std::int64_t kMaxExponent, const T* kPowers>
+bool short_value(const char* first, const char* last, T& value, const char*& end) noexcept {
   if (last - first >= 16 && long_token(first)) return false;
   Decimal d;
-  if (!short_decimal(first, last, d) ||
-      !exact_value<double, std::uint64_t{1} << 53, 22, kPow10>(d, value))
-    return false;
+  if (!short_decimal(first, last, d)) return false;
+  if (d.mantissa == 0) {
+    value = d.negative ? -T(0) : T(0);
+  } else {
+    if (d.mantissa >= kMaxMantissa || d.exponent > kMaxExponent || d.exponent < -kMaxExponent)
+      return false;
+    const T m = static_cast<T>(d.mantissa);
+    const T v = d.exponent >= 0 ? m * kPowers[d.exponent] : m / kPowers[-d.exponent];
+    value = d.negative ? -v : v;
+  }
   end = d.end;
   return true;
 }
 
+}  // namespace
+
+bool parse_short_decimal(const char* first, const char* last, double& value,
+                         const char*& end) noexcept {
+  return short_value<double, std::uint64_t{1} << 53, 22, kPow10>(first, last, value, end);
+}
+
 bool parse_short_decimal(const char* first, const char* last, float& value,
                          const char*& end) noexcept {
-  if (last - first >= 16 && long_token(first)) return false;
-  Decimal d;
-  if (!short_decimal(first, last, d) ||
-      !exact_value<float, std::uint64_t{1} << 24, 10, kPow10f>(d, value))
-    return false;
-  end = d.end;
-  return true;
+  return short_value<float, std::uint64_t{1} << 24, 10, kPow10f>(first, last, value, end);
 }
 
 Verdict parse_double_prefix(const char* first, const char* last, double& value,

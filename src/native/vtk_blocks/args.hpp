@@ -25,6 +25,9 @@ class Data {
   // GIL; a writer through another view could change only the numbers read,
   // never where the scan reads.
   bool readonly() const noexcept { return view_.view().readonly != 0; }
+  // The most numbers the bytes from `pos` on can hold: n numbers take
+  // 2 * n - 1 bytes at least.
+  Py_ssize_t holdable(Py_ssize_t pos) const noexcept { return (size() - pos + 1) / 2; }
   // The byte offset of `p`, which points into the data or just past it.
   Py_ssize_t offset(const char* p) const noexcept { return p - bytes_.data(); }
   // The byte offset at which `part`, a view into the data, starts.

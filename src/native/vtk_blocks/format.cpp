@@ -10,6 +10,7 @@
 #include "args.hpp"
 #include "blocks.hpp"
 #include "format.hpp"
+#include "gil.hpp"
 #include "ref.hpp"
 
 #define NO_IMPORT_ARRAY
@@ -53,9 +54,11 @@ PyObject* text(std::size_t count, std::size_t width, Fill fill) {
       PyBytesWriter_Create(static_cast<Py_ssize_t>(count * (width + 1) + format::kSlack));
   if (writer == nullptr) return nullptr;
   char* out = static_cast<char*>(PyBytesWriter_GetData(writer));
-  PyThreadState* state = PyEval_SaveThread();
-  char* end = fill(out);
-  PyEval_RestoreThread(state);
+  char* end = nullptr;
+  {
+    Unlocked gil(true);
+    end = fill(out);
+  }
   return PyBytesWriter_FinishWithPointer(writer, end);
 }
 

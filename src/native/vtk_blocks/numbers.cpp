@@ -23,13 +23,9 @@ namespace veltrane::blocks {
 namespace {
 
 // The run on threads, chunk by chunk straight into `out`.
-template <class Conv>
+template <class Conv, class Sink>
 Outcome read_threaded(const char* from, const char* stop, std::ptrdiff_t count,
-                      typename Conv::Out* out, int threads, Unlocked& gil) {
-  auto store = [out](std::ptrdiff_t k, typename Conv::Out v) {
-    out[k] = v;
-    return true;
-  };
+                      typename Conv::Out* out, int threads, Sink&& store, Unlocked& gil) {
   Chunked run;
   if (!read_chunks<Conv>(from, stop, count, out, threads, run))
     return scan_alone<Conv>(from, stop, 0, count, store, gil);
@@ -41,9 +37,9 @@ Outcome read_threaded(const char* from, const char* stop, std::ptrdiff_t count,
 // read_ascii answers.
 template <class Conv>
 PyObject* read_run(const Data& data, Py_ssize_t pos, Py_ssize_t count, int threads) {
-  // count numbers need 2 * count - 1 bytes at least. A count the bytes left
-  // cannot hold sizes no memory: the run is scanned for where it fails.
-  const Py_ssize_t holdable = (data.size() - pos + 1) / 2;
+  // A count the bytes left cannot hold sizes no memory: the run is scanned
+  // for where it fails.
+  const Py_ssize_t holdable = data.holdable(pos);
   Ref array;
   typename Conv::Out* out = nullptr;
   if (count <= holdable) {
@@ -62,13 +58,13 @@ PyObject* read_run(const Data& data, Py_ssize_t pos, Py_ssize_t count, int threa
   Outcome outcome{Outcome::kError, nullptr};
   {
     Unlocked gil(data.readonly() && work >= tune.release_count);
+    auto store = [out](std::ptrdiff_t k, typename Conv::Out v) {
+      if (out != nullptr) out[k] = v;
+      return true;
+    };
     if (out != nullptr && threads > 1 && work >= tune.thread_count) {
-      outcome = read_threaded<Conv>(from, stop, count, out, threads, gil);
+      outcome = read_threaded<Conv>(from, stop, count, out, threads, store, gil);
     } else {
-      auto store = [out](std::ptrdiff_t k, typename Conv::Out v) {
-        if (out != nullptr) out[k] = v;
-        return true;
-      };
       outcome = scan_alone<Conv>(from, stop, 0, count, store, gil);
     }
   }

@@ -95,9 +95,9 @@ const char* token_at(const Chunked& run, std::ptrdiff_t k) {
 // chunk in order as they are read, while the other threads read on. The
 // cutter writes each index at or before where it was read, into chunks
 // already read. The first chunk that did not read whole decides the rest.
-Outcome read_threaded(const char* from, const char* stop, Py_ssize_t size, Cutter& cutter,
+template <class Cut>
+Outcome read_threaded(const char* from, const char* stop, Py_ssize_t size, Cutter& cutter, Cut& cut,
                       std::int64_t* numbers, int threads, Unlocked& gil) {
-  auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
   Chunked run;
   if (!plan_chunks(from, stop, size, threads, run))
     return scan_alone<Int64>(from, stop, 0, size, cut, gil);
@@ -137,7 +137,7 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   // least, and `size` numbers 2 * size - 1 bytes. Otherwise the block is
   // only scanned for where it fails, and nothing is sized by n or size. On
   // threads the connectivity first holds all the numbers, cut in place.
-  const Py_ssize_t holdable = (data.size() - pos + 1) / 2;
+  const Py_ssize_t holdable = data.holdable(pos);
   const parallel::Tuning tune = parallel::tuning();
   const bool whole = n <= size && size <= holdable;
   const bool threaded = whole && threads > 1 && size >= tune.thread_count;
@@ -155,10 +155,10 @@ PyObject* read_cells(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   Outcome outcome{Outcome::kError, nullptr};
   {
     Unlocked gil(data.readonly() && std::min(size, holdable) >= tune.release_count);
+    auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
     if (threaded) {
-      outcome = read_threaded(from, stop, size, cutter, csr.conn_out, threads, gil);
+      outcome = read_threaded(from, stop, size, cutter, cut, csr.conn_out, threads, gil);
     } else {
-      auto cut = [&cutter](std::ptrdiff_t, std::int64_t v) { return cutter.take(v); };
       outcome = scan_alone<Int64>(from, stop, 0, size, cut, gil);
     }
   }

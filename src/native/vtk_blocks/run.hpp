@@ -89,7 +89,9 @@ struct Chunked {
   std::vector<parallel::Chunk> chunks;
   std::size_t used = 0;  // the chunks that hold the run's numbers
   std::vector<Part> parts;
-  std::ptrdiff_t total = 0;  // tokens counted, at least `count` when the data holds the run
+
+  // Tokens counted: at least the run's count when the data holds the run.
+  std::ptrdiff_t total() const { return chunks.back().first + chunks.back().tokens; }
 
   // The first part that is not whole, or `used`.
   std::size_t first_failure() const {
@@ -107,8 +109,6 @@ inline bool plan_chunks(const char* from, const char* stop, std::ptrdiff_t count
   run.chunks = parallel::plan(from, stop, count, threads);
   if (run.chunks.empty()) return false;
   while (run.used < run.chunks.size() && run.chunks[run.used].first < count) ++run.used;
-  const parallel::Chunk& last = run.chunks.back();
-  run.total = last.first + last.tokens;
   try {
     run.parts.resize(run.used);
   } catch (...) {
@@ -157,7 +157,7 @@ Outcome finish_chunks(const Chunked& run, std::size_t failed, const char* stop,
     if (part.kind == Part::kBad) return {Outcome::kDeclined, part.at};
     return scan_alone<Conv>(part.at, stop, part.index, count, sink, gil);
   }
-  if (run.total < count) return {Outcome::kDeclined, stop};
+  if (run.total() < count) return {Outcome::kDeclined, stop};
   return end_of_run(run.parts[run.used - 1].at, stop);
 }
 

@@ -22,11 +22,7 @@ PyObject* count_tokens(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (stop <= start) return PyLong_FromLong(0);
   std::string_view slice =
       data.bytes().substr(static_cast<std::size_t>(start), static_cast<std::size_t>(stop - start));
-  scan::Tokenizer tokens(slice, scan::Separators::Bytes);
-  std::string_view token;
-  Py_ssize_t n = 0;
-  while (tokens.next(token)) ++n;
-  return PyLong_FromSsize_t(n);
+  return PyLong_FromSize_t(scan::count_tokens(slice));
 }
 
 PyObject* token_offset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
