@@ -10,6 +10,7 @@ on which line.
 from __future__ import annotations
 
 import sys
+from collections.abc import Callable
 from typing import NoReturn
 
 import numpy as np
@@ -69,15 +70,24 @@ class AsciiDecoder:
         # scans what is there and says where it ends.
         read = _native.blocks.read_ascii
         got = read(self.data, start, min(count, sys.maxsize), code, self.threads)
-        if got[0] is None and self._next_section_follows(start, count, got[1]):
-            # Old writers start the next section on the line where a block
-            # ends: the run is whole up to there.
-            with memoryview(self.data) as view:
-                got = read(view[: got[1]], start, count, code, self.threads)
+        got = self._up_to_section(
+            got, start, count, lambda data: read(data, start, count, code, self.threads)
+        )
         if got[0] is None:
             self._explain(start, count, code, what, type_name, got[1])
         values, self.cursor.pos = got
         return values
+
+    def _up_to_section(
+        self, got: tuple, start: int, count: int, read: Callable[[memoryview], tuple]
+    ) -> tuple:
+        """`got` of a run from `start`, or, where only a word after its last
+        number declined it, `read` again of the data cut there: old writers
+        start the next section on the line where a block ends."""
+        if got[0] is None and self._next_section_follows(start, count, got[1]):
+            with memoryview(self.data) as view:
+                return read(view[: got[1]])
+        return got
 
     def _next_section_follows(self, start: int, count: int, where: int) -> bool:
         """Whether a run was declined only for a word after its last number."""
@@ -160,7 +170,11 @@ class AsciiDecoder:
         # Sizes beyond 64 bits no file can meet: the run reader says where it ends.
         got: tuple = (None, start)
         if size <= sys.maxsize:
-            got = _native.blocks.read_cells(self.data, start, n, size, self.threads)
+            read = _native.blocks.read_cells
+            got = read(self.data, start, n, size, self.threads)
+            got = self._up_to_section(
+                got, start, size, lambda data: read(data, start, n, size, self.threads)
+            )
         if got[0] is not None:
             offsets, conn, self.cursor.pos = got
             block = CellBlock(conn, offsets)

@@ -178,6 +178,7 @@ class DataSections:
         if self.context is None:
             self.fields += 1
         cursor, dec, data = self.cursor, self.dec, self.source.data
+        label = f"FIELD {show(block, 80)}"
         for _ in range(n_arrays):
             # The common array at the speed of one match: a plain name, two
             # counts and a number type, then its numbers; anything else, and
@@ -207,13 +208,13 @@ class DataSections:
                         info = ArrayInfo("field", type_name)
                         self._store(arrays, infos, name, values, (n_tup, n_comp), info)
                         continue
-            a = h.word(w, f"FIELD {show(block, 80)}")
+            a = h.word(w, label)
             if a.text.upper() == "NULL_ARRAY":
                 continue
             if a.text.upper() == "METADATA":
                 # Metadata of the array before: not an array of its own.
                 self.read_metadata(a)
-                a = h.word(w, f"FIELD {show(block, 80)}")
+                a = h.word(w, label)
             name = decode_name(a.text)
             what = f"FIELD array {show(name, 80)}"
             n_comp = h.count(a, what)

@@ -15,6 +15,14 @@ from ._source import Source
 Locator = Callable[[int], int]  # value k of a block -> its line
 
 
+def all_below(indices: np.ndarray, n: int) -> bool:
+    """Whether every index is in 0 .. n - 1, in one pass: seen as unsigned, a
+    negative index is larger than any count."""
+    if indices.dtype.kind == "i":
+        return bool(indices.view(indices.dtype.str.replace("i", "u")).max() < n)
+    return bool(indices.min() >= 0 and indices.max() < n)
+
+
 def split_stream(
     stream: np.ndarray, n: int, kw: str, where: Locator, header_pos: int, source: Source
 ) -> CellBlock:

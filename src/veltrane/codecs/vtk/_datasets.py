@@ -9,7 +9,7 @@ import math
 
 import numpy as np
 
-from ._cells import swap_hexahedron_edges
+from ._cells import all_below, swap_hexahedron_edges
 from ._keywords import CELL_SECTIONS, POLYHEDRON
 from ._mesh import CellBlock, Mesh
 from ._sections import SectionReader
@@ -115,7 +115,7 @@ def _check_indices(
             # A polyhedron stores "faces, size, ids.., size, ids.."; only the
             # ids are point indices.
             heads = _polyhedron_heads(sections, kw, block, poly)
-    if not conn.size or heads is None and _all_below(conn, n_points):
+    if not conn.size or heads is None and all_below(conn, n_points):
         return
     bad = (conn < 0) | (conn >= n_points)
     if heads is not None:
@@ -126,14 +126,6 @@ def _check_indices(
         sections.source.fail_line(
             sections.cell_sources[kw](k), f"{kw}: point index {conn[k]} is outside {expected}"
         )
-
-
-def _all_below(conn: np.ndarray, n_points: int) -> bool:
-    """Whether every index is in 0 .. n_points - 1, in one pass: seen as
-    unsigned, a negative index is larger than any count of points."""
-    if conn.dtype.kind == "i":
-        return bool(conn.view(conn.dtype.str.replace("i", "u")).max() < n_points)
-    return bool(conn.min() >= 0 and conn.max() < n_points)
 
 
 def _polyhedron_heads(

@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import numpy as np
 
+from ._cells import all_below
 from ._chunks import cell_runs, spans
 from ._keywords import CELL_SECTIONS, CELL_TYPE_NAMES, CELL_TYPES, DATASETS, POLYHEDRON, escape
 from ._mesh import Mesh
@@ -290,7 +291,7 @@ def _check_indices(
     for lo, hi in spans(span[1] - span[0]):
         lo, hi = lo + span[0], hi + span[0]
         part = conn[lo:hi]
-        if heads is None and part.min() >= 0 and part.max() < n_points:
+        if heads is None and all_below(part, n_points):
             continue
         bad = (part < 0) | (part >= n_points)
         if heads is not None:
