@@ -18,19 +18,16 @@ absolute times across runs.
 from __future__ import annotations
 
 import argparse
-import gc
 import io
 import random
-import statistics
 import subprocess
 import sys
 import tempfile
 import textwrap
-import time
 from pathlib import Path
 
 import numpy as np
-from bench_read import bench_odd_files, bench_pool, bench_shapes, medians, vtk_library_read
+from bench_read import bench_odd_files, bench_pool, bench_shapes, median, medians, vtk_library_read
 from bench_write import bench_write
 
 from veltrane.codecs import _vtk_blocks, _vtk_parse, vtk
@@ -48,16 +45,6 @@ def optional(name):
 
 pandas = optional("pandas")
 meshio = optional("meshio")
-
-
-def median_time(func, rounds):
-    times = []
-    for _ in range(rounds):
-        gc.collect()
-        t0 = time.perf_counter()
-        func()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
 
 
 class Table:
@@ -160,7 +147,7 @@ def bench_points(sizes, rounds):
         t = Table("", "line", n)
         t.add(
             f"parse_ascii_coords, {n:>8} lines",
-            median_time(
+            median(
                 lambda lines=lines, n=n: _vtk_parse.parse_ascii_coords(lines, 0, n),
                 max(3, rounds if n <= 10**6 else 3),
             ),
@@ -170,19 +157,19 @@ def bench_points(sizes, rounds):
     slow_n = min(n, 200_000)
     t = Table("", "line", 1)
     per = lambda s, k: s / k
-    t.add("module", per(median_time(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), rounds), n))
+    t.add("module", per(median(lambda: _vtk_parse.parse_ascii_coords(lines, 0, n), rounds), n))
     sub = [S(x) for x in lines[:slow_n]]
     t.add(
         "module, general path (str subclass)",
-        per(median_time(lambda: _vtk_parse.parse_ascii_coords(sub, 0, slow_n), rounds), slow_n),
+        per(median(lambda: _vtk_parse.parse_ascii_coords(sub, 0, slow_n), rounds), slow_n),
     )
     sub.clear()
-    t.add("plain Python loop", per(median_time(lambda: python_points(lines[:slow_n]), 3), slow_n))
-    t.add("np.loadtxt", per(median_time(lambda: np.loadtxt(lines[:slow_n]), 3), slow_n))
+    t.add("plain Python loop", per(median(lambda: python_points(lines[:slow_n]), 3), slow_n))
+    t.add("np.loadtxt", per(median(lambda: np.loadtxt(lines[:slow_n]), 3), slow_n))
     if pandas:
         t.add(
             "pandas read_csv, C engine",
-            per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
+            per(median(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
         )
     bench_core(t, "\n".join(lines).encode(), 3 * n, "d", n, rounds)
     print("  ratios")
@@ -210,25 +197,23 @@ def bench_cells(n, rounds, mixed):
     slow_n = min(n, 200_000)
     t = Table("", "line", 1)
     per = lambda s, k: s / k
-    t.add(
-        "module", per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(lines, 0, n), rounds), n)
-    )
+    t.add("module", per(median(lambda: _vtk_parse.parse_ascii_cells_v42(lines, 0, n), rounds), n))
     sub = [S(x) for x in lines[:slow_n]]
     t.add(
         "module, general path (str subclass)",
-        per(median_time(lambda: _vtk_parse.parse_ascii_cells_v42(sub, 0, slow_n), rounds), slow_n),
+        per(median(lambda: _vtk_parse.parse_ascii_cells_v42(sub, 0, slow_n), rounds), slow_n),
     )
     sub.clear()
-    t.add("plain Python loop", per(median_time(lambda: python_cells(lines[:slow_n]), 3), slow_n))
+    t.add("plain Python loop", per(median(lambda: python_cells(lines[:slow_n]), 3), slow_n))
     if not mixed:
         t.add(
             "np.loadtxt",
-            per(median_time(lambda: np.loadtxt(lines[:slow_n], dtype=np.int64), 3), slow_n),
+            per(median(lambda: np.loadtxt(lines[:slow_n], dtype=np.int64), 3), slow_n),
         )
         if pandas:
             t.add(
                 "pandas read_csv, C engine",
-                per(median_time(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
+                per(median(lambda: pandas_read(lines[:slow_n]), 3), slow_n),
             )
     data = "\n".join(lines).encode()
     total = sum(len(x.split()) for x in lines)
@@ -296,8 +281,8 @@ def bench_binary(rounds, tmp, ascii_path):
     vtk.write(path, vtk.read(ascii_path), version="4.2", binary=True)
     size = path.stat().st_size / 2**20
     blocks = binary_blocks(path)
-    ours = median_time(lambda: vtk.read(path), rounds)
-    floor = median_time(lambda: copy_blocks(path, blocks), rounds)
+    ours = median(lambda: vtk.read(path), rounds)
+    floor = median(lambda: copy_blocks(path, blocks), rounds)
     print(f"  VTK-written grid rewritten BINARY ({size:.1f} MiB, {len(blocks)} blocks)")
     print(f"    vtk.read                             {ours:8.4f} s")
     ok = "ok" if ours <= 1.5 * floor else "MISSED"
